@@ -1,0 +1,52 @@
+#include <windows.h>
+
+#include "engine/patch_main.h"
+
+#include <exception>
+
+#include "ui/message_box.h"
+
+namespace {
+
+// Created during program start-up, before any thread but the main one runs,
+// and deleted at normal process end.
+class FatalErrorLock {
+ public:
+  FatalErrorLock() { InitializeCriticalSectionAndSpinCount(&section_, 4000); }
+  ~FatalErrorLock() { DeleteCriticalSection(&section_); }
+  FatalErrorLock(const FatalErrorLock&) = delete;
+  FatalErrorLock& operator=(const FatalErrorLock&) = delete;
+  void Take() { EnterCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+FatalErrorLock fatal_error_lock;
+
+// An exception nobody caught (on any thread, or thrown while unwinding)
+// reaches the same ending instead of the runtime's abort message.
+[[noreturn]] void TerminateHandler() { TakeInternalErrorEnding(); }
+
+}  // namespace
+
+void TakeInternalErrorEnding() {
+  fatal_error_lock.Take();
+  ShowInternalError();
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
+  for (;;) Sleep(INFINITE);
+}
+
+LONG WINAPI InternalErrorFilter(EXCEPTION_POINTERS*) { TakeInternalErrorEnding(); }
+
+int PatchMain() {
+  std::set_terminate(TerminateHandler);
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(InternalErrorFilter);
+  try {
+    RunPatch();
+  } catch (...) {
+    TakeInternalErrorEnding();
+  }
+  SetUnhandledExceptionFilter(previous);
+  return 0;
+}

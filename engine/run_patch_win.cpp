@@ -1,0 +1,4 @@
+#include "engine/patch_main.h"
+#include "manifest/patch_manifest.h"
+
+void RunPatch() { GetPatchManifest(); }

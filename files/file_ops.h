@@ -1,0 +1,28 @@
+#pragma once
+// Path and file operations on wide paths. Each reports success as a boolean
+// and never raises or shows anything.
+#include <cstdint>
+
+#include "manifest/text.h"
+
+// Split at the last "/" or "\": DirPart keeps the separator. Without any
+// separator both return the whole path.
+WideText DirPart(const WideText& path);
+WideText NamePart(const WideText& path);
+
+// True when a file or directory of that name exists.
+bool PathExists(const WideText& path);
+
+// Opens the file for shared reading and takes its size; false (size left
+// untouched) when it cannot be opened, e.g. while another process writes it.
+bool GetFileSize64(const WideText& path, int64_t& size);
+
+// Creates every missing level of `dir`, outermost first. Levels made before
+// a failure stay. A path that begins with a separator loses it.
+bool CreateDirectoryChain(const WideText& dir);
+
+// Silent, permanent removal (a directory with its contents) and renaming
+// through the shell's file operation; true when the shell reports success.
+// Deleting a missing path reports failure.
+bool DeletePath(const WideText& path);
+bool RenamePath(const WideText& from, const WideText& to);

@@ -1,0 +1,70 @@
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "files/file_ops.h"
+#include "files/win_text_win.h"
+
+namespace {
+
+// The shell takes lists of paths ending with two zero units.
+std::vector<wchar_t> DoubleTerminated(const WideText& path) {
+  std::vector<wchar_t> buffer(path.begin(), path.end());
+  buffer.push_back(L'\0');
+  buffer.push_back(L'\0');
+  return buffer;
+}
+
+bool ShellOperation(UINT function, const WideText& from, const WideText* to) {
+  std::vector<wchar_t> source = DoubleTerminated(from);
+  std::vector<wchar_t> destination;
+  SHFILEOPSTRUCTW operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = function;
+  operation.pFrom = source.data();
+  if (to != nullptr) {
+    destination = DoubleTerminated(*to);
+    operation.pTo = destination.data();
+  }
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  return SHFileOperationW(&operation) == 0;
+}
+
+}  // namespace
+
+bool PathExists(const WideText& path) { return PathFileExistsW(WinText(path)) == TRUE; }
+
+bool GetFileSize64(const WideText& path, int64_t& size) {
+  HANDLE file = CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER value;
+  const BOOL ok = GetFileSizeEx(file, &value);
+  size = ok ? value.QuadPart : 0;
+  CloseHandle(file);
+  return ok != FALSE;
+}
+
+bool CreateDirectoryChain(const WideText& dir) {
+  const WideText normal = NormalizePath(dir, false);
+  WideText prefix;
+  size_t start = 0;
+  while (start <= normal.size()) {
+    size_t end = normal.find(u'\\', start);
+    if (end == WideText::npos) end = normal.size();
+    if (end > start) {
+      if (!prefix.empty()) prefix.push_back(u'\\');
+      prefix.append(normal, start, end - start);
+      if (!PathExists(prefix) && !CreateDirectoryW(WinText(prefix), nullptr)) return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool DeletePath(const WideText& path) { return ShellOperation(FO_DELETE, path, nullptr); }
+
+bool RenamePath(const WideText& from, const WideText& to) { return ShellOperation(FO_RENAME, from, &to); }

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need, and
+# fetches TinyXML's source into third_party/. Safe to run again: when all is
+# in place it only checks and returns within a second or two.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  cmake ninja-build g++ make python3
+  mingw-w64 g++-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  googletest libgtest-dev zlib1g-dev
+  clang libclang-rt-14-dev
+  dpkg-dev xdelta3 bsdiff zstd
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  missing=(update)
+fi
+for p in "${packages[@]}"; do
+  name=${p%%:*}
+  arch=${p#*:}; [ "$arch" = "$p" ] && arch=
+  if [ -n "$arch" ]; then q="$name:$arch"; else q="$name"; fi
+  if ! dpkg-query -W -f='${Status}' "$q" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+src=/etc/apt/sources.list.d/debian.sources
+need_src=0
+if [ -f "$src" ] && ! grep -q '^Types:.*deb-src' "$src"; then
+  sed -i 's/^Types: deb$/Types: deb deb-src/' "$src"
+  need_src=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ] || [ ! -d third_party/tinyxml-2.6.2 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+fi
+pkgs=()
+for p in "${missing[@]}"; do [ "$p" = update ] || pkgs+=("$p"); done
+if [ ${#pkgs[@]} -gt 0 ]; then
+  echo "setup: installing ${pkgs[*]}"
+  apt-get install -y -q --no-install-recommends "${pkgs[@]}"
+fi
+
+if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
+  echo "setup: fetching TinyXML's Debian source package"
+  mkdir -p third_party
+  (cd third_party && apt-get source -q tinyxml)
+fi
+echo "setup: ready"
