@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: native unit tests (plain and under
+# ASan/UBSan), short fuzzing runs, and the Win32 unit and end-to-end tests of
+# the real executables under Wine on a private Xvfb display.
+#   QTR_FUZZ_SECONDS  seconds per fuzz target (default 20)
+set -euo pipefail
+export QTR_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$QTR_ROOT"
+jobs=$(nproc)
+fuzz_seconds=${QTR_FUZZ_SECONDS:-20}
+
+bash scripts/setup.sh
+
+step() { printf '\n=== %s\n' "$*"; }
+
+configure() {  # configure <dir> [cmake args...]
+  local dir=$1; shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DQTR_WERROR=ON "$@" >/dev/null
+}
+
+step "native build and unit tests"
+configure build/native -DCMAKE_BUILD_TYPE=Release
+ninja -C build/native -j"$jobs"
+ctest --test-dir build/native -j"$jobs" --output-on-failure
+
+step "native unit tests under ASan and UBSan"
+configure build/asan -DCMAKE_BUILD_TYPE=Debug -DQTR_SANITIZE=ON
+ninja -C build/asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/asan -j"$jobs" --output-on-failure
+
+step "fuzzing, ${fuzz_seconds}s per target"
+CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTR_FUZZ=ON
+ninja -C build/fuzz -j"$jobs"
+for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name=${fuzzer##*/fuzz_}
+  work=$(mktemp -d)
+  cp -r tests/fuzz/corpus/"$name"/. "$work"/ 2>/dev/null || true
+  echo "fuzz_$name"
+  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix="build/fuzz/crash-$name-" \
+    "$work" >"build/fuzz/$name.log" 2>&1 || { tail -40 "build/fuzz/$name.log"; exit 1; }
+  grep -E '^#[0-9]+.*DONE' "build/fuzz/$name.log" | tail -1 || true
+  rm -rf "$work"
+done
+
+step "Win32 build"
+configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+ninja -C build/win32 -j"$jobs"
+
+step "Win32 unit tests and end-to-end scenarios under Wine"
+. scripts/wine_env.sh
+wine_env_start
+# One Wine prefix holds the registry and the named objects the scenarios use,
+# so they run one at a time.
+ctest --test-dir build/win32 -j1 --output-on-failure
