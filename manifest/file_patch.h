@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "manifest/text.h"
-
-class ProgressReporter;
+#include "ui/progress_tree.h"
 
 enum FilePatchKind : int32_t { Added = 0, Updated = 1, Deleted = 2 };
 
@@ -24,12 +23,15 @@ struct FilePatch {
   NarrowText comp_size;
   int32_t id = 0;
   WideText base_dir;  // installation directory, normalised, one trailing backslash
-  // Progress nodes attached by the pre-flight pass; owned by the entry.
+  // Progress nodes attached by the pre-flight pass (null until then). The
+  // entry owns them through `progress_nodes`, so they live as long as the
+  // file plan, which the run keeps until it returns.
   ProgressReporter* entry_progress = nullptr;
   ProgressReporter* crc_progress = nullptr;
   ProgressReporter* diff_progress = nullptr;
   ProgressReporter* payload_progress = nullptr;
   ProgressReporter* packed_progress = nullptr;
+  std::vector<std::unique_ptr<ProgressReporter>> progress_nodes;
 };
 
 // The one ordered list of the run's entries; owns them.
