@@ -1,0 +1,53 @@
+#pragma once
+// Byte-wise sequential output to a new file through one 1 MiB buffer. The
+// buffer goes to the file only when it is full before a new byte, on Flush
+// and on Close, so the file receives blocks of exactly 1 MiB and a last,
+// shorter one. After each block handed to the file the reporter's done count
+// becomes the bytes written so far (capped at its total) and its display is
+// updated. The running CRC-32 and count of the written bytes are kept in
+// `digest`. Counts are 32-bit: outputs of 2 GiB or more are outside its range.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "files/written_digest.h"
+#include "manifest/text.h"
+
+class ProgressReporter;
+
+class OutputWriter {
+ public:
+  static constexpr uint32_t kBufferSize = 1u << 20;
+
+  // `progress` is told about bytes written; it may be null and is not owned.
+  explicit OutputWriter(ProgressReporter* progress) : reporter(progress) {}
+  ~OutputWriter() { Close(); }
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
+
+  // Creates `path` new (false when it exists or cannot be created) with no
+  // sharing. A file already open is flushed and closed first. The buffer is
+  // allocated here on first use.
+  bool Open(const WideText& path);
+  // Appends one byte, flushing the full buffer first. False without a buffer
+  // or an open file, or when that flush fails.
+  bool PutByte(uint8_t byte) {
+    if (!buffer || file == INVALID_HANDLE_VALUE) return false;
+    if (count == kBufferSize && !Flush()) return false;
+    buffer[count++] = byte;
+    return true;
+  }
+  // Writes the buffered bytes. False without a buffer or an open file, or on
+  // a failed or zero-byte write; the unwritten bytes then stay buffered.
+  bool Flush();
+  // Flushes (ignoring the result), closes the file and frees the buffer.
+  void Close();
+
+  ProgressReporter* reporter;
+  uint32_t count = 0;    // bytes waiting in the buffer
+  uint32_t written = 0;  // bytes written to the file since Open
+  std::unique_ptr<uint8_t[]> buffer;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  WrittenDigest digest;  // CRC-32 and count of the bytes written since Open
+};

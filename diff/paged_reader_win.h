@@ -1,0 +1,50 @@
+#pragma once
+// Byte-wise random-access input from a file through one resident 1 MiB page.
+// Reading forwards costs one file read per MiB; moving `position` inside the
+// resident page costs nothing, leaving it reloads one page. No read-ahead, no
+// cache of several pages. Offsets and the size are 32-bit: files of 2 GiB or
+// more are outside its range.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/internal_error.h"
+#include "manifest/text.h"
+
+class PagedReader {
+ public:
+  static constexpr uint32_t kPageShift = 20;
+  static constexpr uint32_t kPageSize = 1u << kPageShift;
+
+  PagedReader() = default;
+  ~PagedReader() { Close(); }
+  PagedReader(const PagedReader&) = delete;
+  PagedReader& operator=(const PagedReader&) = delete;
+
+  // Opens `path` for reading (others may read it, not write or delete it)
+  // with page 0 resident and `position` 0. False when the size cannot be
+  // taken, the file cannot be opened or page 0 cannot be read; the reader is
+  // then without a file. The page buffer is allocated here on first use.
+  bool Open(const WideText& path);
+  // Makes page `index` resident; nothing is read when it already is. A failed
+  // read closes the file and leaves no page resident.
+  bool LoadPage(int32_t index);
+  // The byte at `position` as 0..255, advancing `position`; -1 at or past the
+  // end, without advancing. Raises InternalError "Cannot load page" when the
+  // page holding it cannot be read.
+  int GetByte() {
+    if (position >= size) return -1;
+    const int32_t index = static_cast<int32_t>(position >> kPageShift);
+    if (index != pageIndex && !LoadPage(index)) RaiseInternalError("Cannot load page");
+    return page[position++ & (kPageSize - 1)];
+  }
+  // Closes the file and frees the page buffer.
+  void Close();
+
+  uint32_t size = 0;      // file size taken at Open (low 32 bits)
+  uint32_t position = 0;  // offset of the next byte; the diff decoder sets it to seek
+  std::unique_ptr<uint8_t[]> page;
+  int32_t pageIndex = -1;  // page held in `page`, -1 for none
+  HANDLE file = INVALID_HANDLE_VALUE;
+};

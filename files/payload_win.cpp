@@ -1,0 +1,189 @@
+// Payload resources into "new.dat": copied from the program image, and for a
+// compressed payload inflated from "tmp_uncomp.dat", in 1 MiB steps.
+#include <windows.h>
+#include <zlib.h>
+
+#include <memory>
+
+#include "files/file_ops.h"
+#include "files/payload.h"
+#include "files/win_text_win.h"
+#include "manifest/data_resource.h"
+#include "manifest/file_patch.h"
+#include "ui/progress_tree.h"
+
+namespace {
+
+constexpr DWORD kBlock = 1 << 20;
+
+struct FileHandle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  FileHandle() = default;
+  explicit FileHandle(HANDLE h) : handle(h) {}
+  ~FileHandle() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+};
+
+HANDLE CreateNewFile(const WideText& path) {
+  return CreateFileW(WinText(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void Report(ProgressReporter* node, uint64_t count) {
+  if (!node) return;
+  SetDoneCapped(*node, count);
+  UpdateProgress(node);
+}
+
+// The working state of one inflation: the zlib stream, both files and the
+// two 1 MiB buffers, in one allocation released when the run ends.
+struct InflateJob {
+  z_stream stream = {};
+  FileHandle input;
+  FileHandle output;
+  int result = 0;  // last zlib result, or -1 after a failed read or write
+  Bytef input_buffer[kBlock];
+  Bytef output_buffer[kBlock];
+  ProgressReporter* node = nullptr;
+  int32_t written = 0;
+  WrittenDigest digest;
+
+  // Reads the next input chunk when the last one is used up; false at the
+  // end of the input or on a failed read.
+  bool Fill() {
+    if (stream.avail_in != 0) return true;
+    stream.next_in = input_buffer;
+    DWORD got = 0;
+    if (!ReadFile(input.handle, input_buffer, kBlock, &got, nullptr) || got == 0) return false;
+    stream.avail_in = got;
+    return true;
+  }
+
+  // Writes the inflated bytes waiting in the output buffer and empties it.
+  // False on a failed or zero-byte write.
+  bool Drain() {
+    const DWORD pending = kBlock - stream.avail_out;
+    for (DWORD done = 0; done < pending;) {
+      DWORD wrote = 0;
+      if (!WriteFile(output.handle, output_buffer + done, pending - done, &wrote, nullptr) || wrote == 0)
+        return false;
+      digest.crc32 = static_cast<uint32_t>(crc32(digest.crc32, output_buffer + done, wrote));
+      digest.size += wrote;
+      written += static_cast<int32_t>(wrote);
+      done += wrote;
+    }
+    stream.next_out = output_buffer;
+    stream.avail_out = kBlock;
+    return true;
+  }
+
+  void ReportWritten() { Report(node, static_cast<uint64_t>(static_cast<int64_t>(written))); }
+
+  // Inflates the whole input: first as long as input arrives, then finishing
+  // from what zlib still holds. The zlib result tells whether the stream was
+  // complete and intact.
+  void Run() {
+    for (;;) {
+      if (!Fill()) {
+        result = -1;
+        break;
+      }
+      result = inflate(&stream, Z_NO_FLUSH);
+      if (!Drain()) {
+        result = -1;
+        return;
+      }
+      if (result != Z_OK) break;
+      ReportWritten();
+    }
+    for (;;) {
+      result = inflate(&stream, Z_FINISH);
+      const bool pending = stream.avail_out < kBlock;
+      if (!Drain()) {
+        result = -1;
+        return;
+      }
+      if (!pending || result != Z_OK) break;
+    }
+  }
+};
+
+}  // namespace
+
+bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, WrittenDigest* digest) {
+  const DataResource resource = LoadDataResource(id);
+  if (!CreateDirectoryChain(DirPart(path))) return false;
+  FileHandle file(CreateNewFile(path));
+  if (file.handle == INVALID_HANDLE_VALUE) return false;
+  WrittenDigest written;
+  for (uint32_t offset = 0; offset < resource.length;) {
+    const uint32_t left = resource.length - offset;
+    DWORD wrote = 0;
+    if (!WriteFile(file.handle, resource.data + offset, left < kBlock ? left : kBlock, &wrote, nullptr) ||
+        wrote == 0)
+      return false;
+    written.crc32 = static_cast<uint32_t>(crc32(written.crc32, resource.data + offset, wrote));
+    written.size += wrote;
+    offset += wrote;
+    Report(node, offset);
+  }
+  if (digest) *digest = written;
+  return true;
+}
+
+bool InflateFile(const WideText& input, const WideText& output, ProgressReporter* node, WrittenDigest* digest) {
+  if (!PathExists(input)) return false;
+  DeletePath(output);
+  CreateDirectoryChain(DirPart(output));
+  if (PathExists(output)) return false;
+
+  std::unique_ptr<InflateJob> job(new InflateJob);
+  job->node = node;
+  job->stream.next_out = job->output_buffer;
+  job->stream.avail_out = kBlock;
+  int64_t size = 0;
+  if (!GetFileSize64(input, size) || size == 0) return false;
+  job->input.handle = CreateFileW(WinText(input), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (job->input.handle == INVALID_HANDLE_VALUE) return false;
+  job->output.handle = CreateNewFile(output);
+  if (job->output.handle == INVALID_HANDLE_VALUE) return false;
+
+  // A failed initialisation makes the first inflate call fail, which ends
+  // the run as a failure.
+  inflateInit(&job->stream);
+  job->Run();
+  job->ReportWritten();
+  inflateEnd(&job->stream);
+  const bool ok = job->result == Z_OK || job->result == Z_STREAM_END;
+  if (ok && digest) *digest = job->digest;
+  return ok;
+}
+
+int ExtractPayload(const FilePatch& entry, const WideText& newDat, WrittenDigest* digest) {
+  if (!entry.comp) {
+    DeletePath(newDat);
+    if (PathExists(newDat)) return 1;
+    if (WriteResourceToFile(newDat, entry.payload_progress, entry.id, digest)) return 0;
+    // A partly written file is of no use to anyone: leave nothing behind.
+    DeletePath(newDat);
+    return 1;
+  }
+  const WideText packed = DirPart(newDat) + u"tmp_uncomp.dat";
+  DeletePath(packed);
+  DeletePath(newDat);
+  if (PathExists(packed) || PathExists(newDat)) return 1;
+  if (!WriteResourceToFile(packed, entry.packed_progress, entry.id)) {
+    DeletePath(packed);
+    return 1;
+  }
+  if (!InflateFile(packed, newDat, entry.payload_progress, digest)) {
+    DeletePath(packed);
+    DeletePath(newDat);
+    return 1;
+  }
+  DeletePath(packed);
+  return 0;
+}
