@@ -1,0 +1,364 @@
+// The authoring tool's patch building, read back by the patcher's own
+// readers: groups and payloads, the self-check, the PE resource writer and
+// the inputs it must refuse.
+#include "tools/authoring.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "engine/internal_error.h"
+#include "manifest/group_selection.h"
+#include "manifest/patch_manifest.h"
+#include "tools/authoring_error.h"
+#include "tools/pe_resources.h"
+#include "tools/zlib_codec.h"
+
+namespace {
+
+Bytes Random(uint32_t seed, size_t size) {
+  std::mt19937 rng(seed);
+  Bytes b(size);
+  for (auto& x : b) x = static_cast<uint8_t>(rng() % 64);  // compressible, like game data
+  return b;
+}
+
+Bytes Edited(Bytes b, uint32_t seed) {
+  std::mt19937 rng(seed);
+  for (int i = 0; i < 20; ++i) b[rng() % b.size()] ^= 0xA7;
+  const Bytes extra = Random(seed + 1, 3000);
+  b.insert(b.begin() + static_cast<long>(b.size() / 3), extra.begin(), extra.end());
+  return b;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Two editions of an installation that differ in their executable; both get
+// the same new bundle, lose the same old file and get the same new readme.
+std::vector<Variant> TwoEditions() {
+  const Bytes data = Random(1, 50000);
+  const Bytes readme_old = Text(std::string(4000, 'r') + "version 1.00");
+  const Bytes readme_new = Text(std::string(4000, 'r') + "version 1.01");
+  std::vector<Variant> variants(2);
+  for (int i = 0; i < 2; ++i) {
+    Variant& v = variants[i];
+    v.name = i == 0 ? "censored" : "uncensored";
+    const Bytes exe_old = Random(10 + i, 200000);
+    v.old_tree = {{"/qtr.exe", exe_old},
+                  {"/data/assets.pak", data},
+                  {"/data/old.txt", Text("gone")},
+                  {"/readme.txt", readme_old}};
+    v.new_tree = {{"/qtr.exe", Edited(exe_old, 20 + i)},
+                  {"/data/assets.pak", data},
+                  {"/bundles/patch.bundle", Random(3, 28853)},
+                  {"/readme.txt", readme_new}};
+  }
+  return variants;
+}
+
+const Bytes& Resource(const BuiltPatch& patch, int id) {
+  for (const auto& r : patch.resources)
+    if (r.first == id) return r.second;
+  throw std::runtime_error("no resource " + std::to_string(id));
+}
+
+DataResourceLoader LoaderOf(const BuiltPatch& patch) {
+  return [&patch](int id) {
+    const Bytes& b = Resource(patch, id);
+    return DataResource{b.data(), static_cast<uint32_t>(b.size())};
+  };
+}
+
+// The file plan the patcher builds for an installation whose qtr.exe is `exe`.
+FilePatchList PlanFor(const BuiltPatch& patch, const Bytes& exe, int64_t& space) {
+  // The patcher's checksum cache keeps every key path it has seen: each plan
+  // gets an installation directory of its own.
+  static int plans = 0;
+  const std::string dir = "C:\\Plan" + std::to_string(++plans);
+  FilePatchList list;
+  const FileChecksum crc = [&exe, dir](const WideText& path, NarrowText& text) {
+    if (path != WidenAscii((dir + "\\qtr.exe").c_str())) return false;
+    uLong c = crc32(0, exe.data(), static_cast<uInt>(exe.size()));
+    text = ChecksumText(static_cast<uint32_t>(c));
+    return true;
+  };
+  space = CollectFilePatches(list, WidenAscii(dir.c_str()), LoaderOf(patch), crc);
+  return list;
+}
+
+TEST(BuildPatch, GroupsForEveryoneAndPerVariantAsThePatcherReadsThem) {
+  const auto variants = TwoEditions();
+  const BuiltPatch patch = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+  // 5001 main, 5002 common pack + 2 payloads (bundle, readme), then per
+  // variant a pack and the executable's payload.
+  std::vector<int> ids;
+  for (const auto& r : patch.resources) ids.push_back(r.first);
+  EXPECT_EQ(ids, (std::vector<int>{5001, 5002, 5003, 5004, 5005, 5006, 5007, 5008}));
+
+  const Bytes& main = Resource(patch, 5001);
+  const PatchManifest header = ReadPatchManifest(reinterpret_cast<const char*>(main.data()), main.size());
+  EXPECT_EQ(header.from, "1.00");
+  EXPECT_EQ(header.to, "1.01");
+  EXPECT_EQ(header.reg_path.key, "SOFTWARE\\Morrow\\QTR");
+  EXPECT_EQ(header.reg_version2.value, "DisplayVersion");
+  EXPECT_EQ(header.reg_version2.key.rfind("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{", 0),
+            0u);
+
+  for (int v = 0; v < 2; ++v) {
+    for (const Bytes* exe : {&variants[v].old_tree.at("/qtr.exe"), &variants[v].new_tree.at("/qtr.exe")}) {
+      int64_t space = 0;
+      const FilePatchList list = PlanFor(patch, *exe, space);
+      ASSERT_EQ(list.size(), 4u);
+      EXPECT_EQ(list[0]->kind, Added);
+      EXPECT_EQ(list[0]->name_part, u"patch.bundle");
+      EXPECT_EQ(list[0]->dir_part, u"\\bundles\\");
+      EXPECT_EQ(list[1]->kind, Updated);
+      EXPECT_EQ(list[1]->name_part, u"readme.txt");
+      EXPECT_EQ(list[2]->kind, Deleted);
+      EXPECT_EQ(list[2]->dir_part + list[2]->name_part, u"\\data\\old.txt");
+      EXPECT_EQ(list[3]->kind, Updated);
+      EXPECT_EQ(list[3]->name_part, u"qtr.exe");
+      EXPECT_EQ(list[3]->id, v == 0 ? 5006 : 5008);
+      EXPECT_TRUE(list[3]->diff);
+      EXPECT_TRUE(list[3]->comp);
+      // required_space: new sizes, plus inflated diffs, plus compressed payloads.
+      int64_t sum = 0;
+      for (const auto& e : list) {
+        sum += ParseInt64(e->size);
+        if (e->diff) sum += ParseInt64(e->diff_size);
+        if (e->comp) {
+          sum += ParseInt64(e->comp_size);
+          EXPECT_EQ(ParseInt64(e->comp_size), static_cast<int64_t>(Resource(patch, e->id).size()));
+        }
+      }
+      EXPECT_EQ(space, sum);
+    }
+  }
+  int64_t space = 0;
+  EXPECT_EQ(PlanFor(patch, Random(99, 1000), space).size(), 3u);  // an unknown edition gets the common group
+
+  EXPECT_NO_THROW(SelfCheck(patch, variants));
+}
+
+TEST(BuildPatch, SameInputSameBytes) {
+  const auto variants = TwoEditions();
+  const BuiltPatch a = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+  const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+  EXPECT_TRUE(a.resources == b.resources);
+}
+
+TEST(SelfCheck, RefusesADiffThatDoesNotRebuildTheFile) {
+  const auto variants = TwoEditions();
+  BuiltPatch patch = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+  // Change one literal byte of the first executable diff, keeping every
+  // document consistent with the payload, so only the rebuilt bytes are wrong.
+  for (auto& r : patch.resources) {
+    if (r.first != 5006) continue;
+    Bytes diff;
+    ASSERT_TRUE(Inflate(r.second, diff));
+    size_t at = diff.size() / 2;
+    while (diff[at] == 0xA7 || diff[at - 1] == 0xA7 || diff[at] >= 0xA2) ++at;
+    diff[at] ^= 0x01;
+    const size_t old_size = r.second.size();
+    r.second = Compress(diff);
+    for (auto& doc : patch.resources) {
+      if (doc.first != 5005) continue;
+      std::string text(doc.second.begin(), doc.second.end());
+      const std::string from = "comp_size=\"" + std::to_string(old_size) + "\"";
+      ASSERT_NE(text.find(from), std::string::npos);
+      text.replace(text.find(from), from.size(), "comp_size=\"" + std::to_string(r.second.size()) + "\"");
+      doc.second = Text(text);
+    }
+  }
+  try {
+    SelfCheck(patch, variants);
+    FAIL() << "a wrong diff passed the self-check";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("/qtr.exe"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("censored"), std::string::npos) << e.what();
+  }
+}
+
+TEST(BuildPatch, RefusesWhatItCannotPatch) {
+  auto variants = TwoEditions();
+  auto identical = variants;
+  for (auto& v : identical) v.new_tree = v.old_tree;
+  EXPECT_THROW(BuildPatch(identical, DefaultHeader("1.00", "1.01")), AuthoringError);
+  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.00")), AuthoringError);
+  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "one")), AuthoringError);
+  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "readme.txt"), AuthoringError);
+
+  // Variants whose only distinguishing file is the same in both.
+  auto alike = variants;
+  alike[1].old_tree["/qtr.exe"] = alike[0].old_tree["/qtr.exe"];
+  alike[1].new_tree["/qtr.exe"] = alike[0].new_tree["/qtr.exe"];
+  alike[1].new_tree["/data/assets.pak"] = Random(5, 100);
+  EXPECT_THROW(BuildPatch(alike, DefaultHeader("1.00", "1.01")), AuthoringError);
+
+  // One variant's patched executable is the other's unpatched one: a checksum
+  // would select both groups.
+  auto crossed = variants;
+  crossed[1].old_tree["/qtr.exe"] = crossed[0].new_tree["/qtr.exe"];
+  EXPECT_THROW(BuildPatch(crossed, DefaultHeader("1.00", "1.01")), AuthoringError);
+
+  // More files than resource ids 5002..65535 hold.
+  Variant many;
+  many.name = "all";
+  for (int i = 0; i < 60534; ++i) many.new_tree["/f" + std::to_string(i)] = Text("x");
+  EXPECT_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")), AuthoringError);
+  many.new_tree.erase("/f0");
+  EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")));
+}
+
+TEST(BuildPatch, EmptyFilesTravelAsNonEmptyResources) {
+  Variant v;
+  v.name = "one";
+  v.old_tree = {{"/log.txt", Text("some text that goes away")}};
+  v.new_tree = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}};
+  const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
+  for (const auto& r : patch.resources) EXPECT_FALSE(r.second.empty()) << r.first;
+  EXPECT_NO_THROW(SelfCheck(patch, {v}));
+}
+
+TEST(CheckCarriablePath, RefusesNamesWindowsOrThePatcherCannotHold) {
+  for (const char* bad : {"/new.dat", "/sub/UNDIFF.DAT", "/tmp_uncomp.dat", "/a:b", "/a\\b", "/q?", "/x.",
+                          "/dir /f", "/CON", "/nul.txt", "/com1.log", "/bad\x01name", "/\xC3", "/\xFF\xFE"})
+    EXPECT_THROW(CheckCarriablePath(bad), AuthoringError) << bad;
+  for (const char* good : {"/qtr.exe", "/bundles/patch.bundle", "/caf\xC3\xA9.txt", "/console.txt", "/a.b.c"})
+    EXPECT_NO_THROW(CheckCarriablePath(good)) << good;
+}
+
+class TreeDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("qtr_author_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ / "sub");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void Write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
+  std::filesystem::path dir_;
+};
+
+TEST_F(TreeDir, ReadsEveryFileWithItsRelativePath) {
+  Write("a.txt", "alpha");
+  Write("sub/b.bin", "beta");
+  const FileTree tree = ReadTree(dir_.string());
+  EXPECT_EQ(tree, (FileTree{{"/a.txt", Text("alpha")}, {"/sub/b.bin", Text("beta")}}));
+  EXPECT_THROW(ReadTree((dir_ / "missing").string()), AuthoringError);
+}
+
+TEST_F(TreeDir, RefusesCaseTwinsAndHugeFiles) {
+  Write("Game.ini", "1");
+  Write("game.ini", "2");
+  EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
+  std::filesystem::remove(dir_ / "game.ini");
+  std::ofstream(dir_ / "sub/huge.pak").close();
+  std::filesystem::resize_file(dir_ / "sub/huge.pak", kFileSizeLimit);  // sparse
+  EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
+  std::filesystem::resize_file(dir_ / "sub/huge.pak", 10);
+  EXPECT_EQ(ReadTree(dir_.string()).size(), 2u);
+}
+
+TEST_F(TreeDir, AtomicWriteLeavesNoPartialFile) {
+  const std::string target = (dir_ / "patch.exe").string();
+  WriteFileAtomically(target, Text("MZ"));
+  EXPECT_EQ(ReadWholeFile(target), Text("MZ"));
+  EXPECT_THROW(WriteFileAtomically((dir_ / "no/such/dir/patch.exe").string(), Text("MZ")), AuthoringError);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // sub and patch.exe
+}
+
+// A minimal PE32 image: headers and one code section, no resources.
+Bytes MinimalImage() {
+  Bytes image(0x400);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  image[0] = 'M';
+  image[1] = 'Z';
+  put32(0x3C, 0x40);
+  put32(0x40, 0x4550);
+  put32(0x44, 0x0001014C);  // i386, one section
+  put32(0x54, 0x010200E0);  // optional header size, characteristics
+  const size_t opt = 0x58;
+  put32(opt, 0x10B);
+  put32(opt + 32, 0x1000);
+  put32(opt + 36, 0x200);
+  put32(opt + 56, 0x2000);
+  put32(opt + 60, 0x200);
+  put32(opt + 92, 16);
+  const size_t section = opt + 0xE0;
+  std::memcpy(&image[section], ".text", 5);
+  put32(section + 8, 0x10);
+  put32(section + 12, 0x1000);
+  put32(section + 16, 0x200);
+  put32(section + 20, 0x200);
+  put32(section + 36, 0x60000020);
+  return image;
+}
+
+uint32_t Get32(const Bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
+  std::vector<ResourceEntry> own(3);
+  own[0].type.id = 24;  // application manifest
+  own[0].name.id = 1;
+  own[0].language = 1033;
+  own[0].data = Text("<assembly/>");
+  own[1].type.id = 6;  // a string table block
+  own[1].name.id = 13;
+  own[1].language = 1031;
+  own[1].data = Random(4, 333);
+  own[2] = own[1];
+  own[2].language = 1033;
+  const Bytes with_own = WritePeResources(MinimalImage(), own);
+  EXPECT_EQ(with_own[0x46], 2);                         // a second section
+  EXPECT_EQ(Get32(with_own, 0x58 + 96 + 16), 0x2000u);  // resource directory RVA
+  EXPECT_EQ(Get32(with_own, 0x58 + 56) % 0x1000, 0u);   // SizeOfImage aligned
+  EXPECT_EQ(Get32(with_own, 0x58 + 56), 0x3000u);
+  EXPECT_EQ(with_own.size() % 0x200, 0u);
+  EXPECT_NE(Get32(with_own, 0x58 + 64), 0u);  // checksum
+
+  const Bytes big = Random(8, 100000);
+  const Bytes patched =
+      AddDataResources(with_own, {{5002, Text("<patch/>")}, {5001, Text("<patch>")}, {5003, big}});
+  EXPECT_EQ(patched[0x46], 2);  // the last section was the resources: rewritten in place
+  const auto read = ReadPeResources(patched);
+  ASSERT_EQ(read.size(), 6u);
+  // Named types first ("DATA"), then numbered ones in order; names by id.
+  EXPECT_EQ(read[0].type.text, u"DATA");
+  EXPECT_EQ(read[0].name.id, 5001);
+  EXPECT_EQ(read[0].data, Text("<patch>"));
+  EXPECT_EQ(read[1].name.id, 5002);
+  EXPECT_EQ(read[2].data, big);
+  EXPECT_EQ(read[2].language, 1033);
+  EXPECT_EQ(read[3].type.id, 6);
+  EXPECT_EQ(read[3].language, 1031);
+  EXPECT_EQ(read[4].language, 1033);
+  EXPECT_EQ(read[5].type.id, 24);
+  EXPECT_EQ(read[5].data, Text("<assembly/>"));
+  const uint32_t image_size = Get32(patched, 0x58 + 56);
+  const uint32_t rsrc_size = Get32(patched, 0x58 + 96 + 20);
+  EXPECT_GE(image_size, 0x2000u + rsrc_size);
+  EXPECT_LT(image_size, 0x2000u + rsrc_size + 0x1000u);
+  EXPECT_TRUE(AddDataResources(with_own, {{5002, Text("<patch/>")}, {5001, Text("<patch>")}, {5003, big}}) ==
+              patched);
+
+  Bytes overlay = with_own;
+  overlay.push_back(0);
+  EXPECT_THROW(WritePeResources(overlay, own), AuthoringError);
+  EXPECT_THROW(ReadPeResources(Text("not an executable at all, just text of some length......")),
+               AuthoringError);
+  Bytes truncated(with_own.begin(), with_own.begin() + 0x300);
+  EXPECT_THROW(ReadPeResources(truncated), AuthoringError);
+}
+
+}  // namespace
