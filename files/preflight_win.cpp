@@ -1,0 +1,57 @@
+#include "files/file_ops.h"
+#include "files/preflight.h"
+
+namespace {
+
+// A stage node of the entry, appended under its named node.
+ProgressReporter* AddStage(FilePatch& entry, uint64_t total) {
+  entry.progress_nodes.push_back(std::make_unique<ProgressReporter>(total, entry.entry_progress));
+  return entry.progress_nodes.back().get();
+}
+
+// Manifest sizes that do not parse count as 0; a negative one is read as
+// the unsigned figure, like every byte count of the tree.
+uint64_t Bytes(const NarrowText& text) { return static_cast<uint64_t>(ParseInt64(text)); }
+
+// Payload, packed and diff nodes in that order, for an added or updated entry.
+void AddPayloadStages(FilePatch& entry) {
+  const bool rebuilt = entry.kind == Updated && entry.diff;
+  entry.payload_progress = AddStage(entry, Bytes(rebuilt ? entry.diff_size : entry.size));
+  if (entry.comp) entry.packed_progress = AddStage(entry, Bytes(entry.comp_size));
+  if (rebuilt) entry.diff_progress = AddStage(entry, Bytes(entry.size));
+}
+
+}  // namespace
+
+WideText TargetPath(const FilePatch& entry) {
+  return NormalizePath(entry.base_dir + entry.dir_part + entry.name_part, false);
+}
+
+bool PreflightFilePatch(FilePatch& entry, ProgressReporter* root) {
+  const WideText target = TargetPath(entry);
+  entry.progress_nodes.push_back(std::make_unique<ProgressReporter>(root, NormalizePath(target, false)));
+  entry.entry_progress = entry.progress_nodes.back().get();
+  const int64_t newSize = ParseInt64(entry.size);
+  const int64_t oldSize = ParseInt64(entry.size_org);
+
+  switch (entry.kind) {
+    case Deleted:
+      return true;
+    case Added:
+      if (PathExists(target) && !DeletePath(target)) return false;
+      AddPayloadStages(entry);
+      return true;
+    case Updated: {
+      int64_t installed = 0;
+      if (!PathExists(target) || !GetFileSize64(target, installed)) return false;
+      if (installed == newSize) {
+        entry.crc_progress = AddStage(entry, static_cast<uint64_t>(installed));
+      } else if (installed != oldSize) {
+        return false;
+      }
+      AddPayloadStages(entry);
+      return true;
+    }
+  }
+  return false;
+}
