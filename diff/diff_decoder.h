@@ -12,7 +12,17 @@
 // over memory (MemoryReader/MemoryWriter) and over files (PagedReader,
 // OutputWriter). A reader may raise an exception (the paged reader raises
 // "Cannot load page"); it passes through DecodeDiff unchanged.
+//
+// Types may also offer block access, which the decoder then uses for copies
+// and runs of literals, with the same result as byte by byte:
+//   Reader:  const uint8_t* Peek(uint32_t& available);  // position < size:
+//            // the bytes from `position` on, `available` >= 1 of them
+//            void Advance(uint32_t count);              // position += count
+//   Writer:  bool PutBytes(const uint8_t*, uint32_t);   // as many PutByte
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
 
 constexpr int kDiffEscape = 0xA7;
 constexpr int kDiffSeekBack = 0xA2;
@@ -61,6 +71,34 @@ inline bool ReadDiffNumber(DiffReader& diff, int64_t& value) {
 
 namespace diff_detail {
 
+template <class T, class = void>
+struct HasBlockRead : std::false_type {};
+template <class T>
+struct HasBlockRead<T, std::void_t<decltype(std::declval<T&>().Peek(std::declval<uint32_t&>())),
+                                   decltype(std::declval<T&>().Advance(uint32_t{}))>> : std::true_type {};
+template <class T, class = void>
+struct HasBlockWrite : std::false_type {};
+template <class T>
+struct HasBlockWrite<T, std::void_t<decltype(std::declval<T&>().PutBytes(std::declval<const uint8_t*>(),
+                                                                          uint32_t{}))>> : std::true_type {};
+
+// Moves the old cursor forward over up to `count` bytes as reading them one
+// by one would: it stops at the end of the old file.
+template <class OldReader>
+inline void SkipOld(OldReader& old, uint32_t count) {
+  if constexpr (HasBlockRead<OldReader>::value) {
+    while (count != 0 && old.position < old.size) {
+      uint32_t available = 0;
+      old.Peek(available);
+      const uint32_t step = available < count ? available : count;
+      old.Advance(step);
+      count -= step;
+    }
+  } else {
+    for (; count != 0 && old.position < old.size; --count) old.GetByte();
+  }
+}
+
 // Copies `count` old bytes from the cursor on. Refuses, before writing
 // anything, a copy that would run past the end of the old file.
 template <class Writer, class OldReader>
@@ -68,6 +106,17 @@ inline bool CopyOld(Writer& writer, OldReader& old, int64_t count) {
   if (count <= 0) return true;
   const uint32_t available = old.position <= old.size ? old.size - old.position : 0;
   if (static_cast<uint64_t>(count) > available) return false;
+  if constexpr (HasBlockRead<OldReader>::value && HasBlockWrite<Writer>::value) {
+    for (uint32_t left = static_cast<uint32_t>(count); left != 0;) {
+      uint32_t span = 0;
+      const uint8_t* bytes = old.Peek(span);
+      const uint32_t step = span < left ? span : left;
+      if (!writer.PutBytes(bytes, step)) return false;
+      old.Advance(step);
+      left -= step;
+    }
+    return true;
+  }
   for (uint32_t left = static_cast<uint32_t>(count); left != 0; --left) {
     if (!writer.PutByte(static_cast<uint8_t>(old.GetByte()))) return false;
   }
@@ -96,6 +145,29 @@ inline bool Literal(Writer& writer, OldReader& old, DiffMode mode, uint8_t byte)
   return true;
 }
 
+// Handles the literals up to the next escape byte as one block, when the
+// types allow it. False when a write fails; `taken` is 0 when the next byte
+// is an escape byte, the stream has ended or the types offer no blocks.
+template <class Writer, class OldReader, class DiffReader>
+inline bool LiteralRun(Writer& writer, OldReader& old, DiffReader& diff, DiffMode mode, uint32_t& taken) {
+  taken = 0;
+  if constexpr (HasBlockRead<DiffReader>::value && HasBlockWrite<Writer>::value) {
+    if (diff.position >= diff.size) return true;
+    uint32_t span = 0;
+    const uint8_t* bytes = diff.Peek(span);
+    const void* escape = std::memchr(bytes, kDiffEscape, span);
+    const uint32_t run = escape ? static_cast<uint32_t>(static_cast<const uint8_t*>(escape) - bytes) : span;
+    if (run == 0) return true;
+    if (mode == DiffMode::InsertMode || mode == DiffMode::ReplaceMode) {
+      if (!writer.PutBytes(bytes, run)) return false;
+      if (mode == DiffMode::ReplaceMode) SkipOld(old, run);
+    }
+    diff.Advance(run);
+    taken = run;
+  }
+  return true;
+}
+
 }  // namespace diff_detail
 
 // Interprets the whole diff stream from `diff`, reading the old file through
@@ -110,6 +182,9 @@ template <class Writer, class OldReader, class DiffReader>
 inline bool DecodeDiff(Writer& writer, OldReader& old, DiffReader& diff) {
   DiffMode mode = DiffMode::None;
   for (;;) {
+    uint32_t taken = 0;
+    if (!diff_detail::LiteralRun(writer, old, diff, mode, taken)) return false;
+    if (taken != 0) continue;
     const int c = diff.GetByte();
     if (c < 0) return true;
     if (c != kDiffEscape) {

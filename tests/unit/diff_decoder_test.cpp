@@ -21,11 +21,22 @@ struct Decoded {
   uint32_t cursor;
 };
 
+// Decodes with block access and byte by byte; both must agree in result and
+// output, and after success in the final cursor.
 Decoded Decode(const Bytes& old_file, const Bytes& diff, size_t limit = SIZE_MAX) {
   MemoryReader old_reader(old_file);
   MemoryReader diff_reader(diff);
   MemoryWriter writer(limit);
   const bool ok = DecodeDiff(writer, old_reader, diff_reader);
+
+  BytewiseReader old_bytes(old_file);
+  BytewiseReader diff_bytes(diff);
+  BytewiseWriter byte_writer(limit);
+  EXPECT_EQ(ok, DecodeDiff(byte_writer, old_bytes, diff_bytes));
+  EXPECT_EQ(writer.bytes, byte_writer.inner.bytes);
+  if (ok) {
+    EXPECT_EQ(old_reader.position, old_bytes.position);
+  }
   return {ok, writer.bytes, old_reader.position};
 }
 
