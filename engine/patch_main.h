@@ -16,3 +16,9 @@ void RunPatch();
 // The process-wide unhandled-exception filter: a fault or an uncaught
 // exception on any thread takes the internal-error ending.
 long __stdcall InternalErrorFilter(struct _EXCEPTION_POINTERS* info);
+
+using LastChanceFilter = long(__stdcall*)(struct _EXCEPTION_POINTERS* info);
+
+// Routes uncaught C++ exceptions (std::terminate) and the unhandled-exception
+// filter to the internal-error ending; returns the filter it replaced.
+LastChanceFilter InstallInternalErrorHandlers();

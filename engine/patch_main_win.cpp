@@ -39,9 +39,13 @@ void TakeInternalErrorEnding() {
 
 LONG WINAPI InternalErrorFilter(EXCEPTION_POINTERS*) { TakeInternalErrorEnding(); }
 
-int PatchMain() {
+LastChanceFilter InstallInternalErrorHandlers() {
   std::set_terminate(TerminateHandler);
-  LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(InternalErrorFilter);
+  return SetUnhandledExceptionFilter(InternalErrorFilter);
+}
+
+int PatchMain() {
+  const LastChanceFilter previous = InstallInternalErrorHandlers();
   try {
     RunPatch();
   } catch (...) {

@@ -20,6 +20,7 @@ struct BoxRecord {
   bool topmost = false;
   bool owned = false;                 // has an owner window
   std::wstring owner_caption;         // the owner's caption when owned
+  int order = 0;                      // position among all records of the run
 };
 
 struct ProgressRecord {
@@ -30,6 +31,7 @@ struct ProgressRecord {
   int current_bar = 0, overall_bar = 0;           // 300, 301 positions
   bool visible = false;
   bool topmost = false;
+  int order = 0;  // position among all records of the run
 };
 
 // One scenario step: what to press on the next box, by button id. `before`
@@ -41,6 +43,7 @@ struct Answer {
 };
 
 struct RunRecord {
+  bool started = false;         // false when the program could not be started
   unsigned long exit_code = 0;  // as GetExitCodeProcess reports it
   bool timed_out = false;
   std::vector<BoxRecord> boxes;
@@ -50,6 +53,7 @@ struct RunRecord {
 
 struct RunOptions {
   std::wstring program;
+  std::wstring arguments;       // appended to the quoted program on its command line
   std::vector<Answer> answers;  // a box beyond the list is answered with its first button
   unsigned timeout_ms = 60000;
   std::wstring screenshot_when_status;  // unused by the driver core; reserved for the demo
@@ -57,5 +61,6 @@ struct RunOptions {
 
 RunRecord RunAndDrive(const RunOptions& options);
 
-// JSON lines: one object per box and per progress state, then the exit.
+// JSON lines (UTF-8): one object per box and per progress state in the order
+// they were seen, then the exit.
 std::string ToJsonLines(const RunRecord& record);

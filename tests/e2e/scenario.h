@@ -1,0 +1,67 @@
+#pragma once
+// Helpers of the end-to-end scenarios: where the built programs are, the
+// machine-wide registry values the patcher reads, temporary installation
+// trees and byte comparison of files. Windows code, run under Wine.
+#include <string>
+#include <vector>
+
+#include "tests/e2e/ui_driver.h"
+
+// A path of the build tree as the Windows side sees it: under Wine the Unix
+// root is drive Z:, so "/work/x/a.exe" becomes "Z:\work\x\a.exe". A path that
+// is already a Windows path comes back with its separators turned into "\".
+std::wstring WindowsPath(const std::string& unix_path);
+
+// The patcher exit code of the internal-error ending (-1).
+constexpr unsigned long kInternalErrorExit = 0xFFFFFFFFul;
+
+// Runs `program` under the UI driver, answering the boxes in turn.
+RunRecord RunProgram(const std::wstring& program, std::vector<Answer> answers = {},
+                     const std::wstring& arguments = std::wstring(), unsigned timeout_ms = 30000);
+
+// Text values below HKEY_LOCAL_MACHINE. Each scenario that touches a key
+// removes it again through RegistryKeyGuard.
+bool SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text);
+// The value's text; false when the key or value is missing.
+bool GetMachineText(const std::wstring& key, const std::wstring& name, std::wstring& text);
+// Removes the key with all its subkeys; true when it is gone afterwards.
+bool DeleteMachineKey(const std::wstring& key);
+
+class RegistryKeyGuard {
+ public:
+  // Removes `key` now (a leftover of an earlier run) and again on scope exit.
+  explicit RegistryKeyGuard(std::wstring key);
+  ~RegistryKeyGuard();
+  RegistryKeyGuard(const RegistryKeyGuard&) = delete;
+  RegistryKeyGuard& operator=(const RegistryKeyGuard&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
+// A fresh directory below the temporary folder, removed with everything in it
+// when the object goes.
+class TempTree {
+ public:
+  TempTree();
+  ~TempTree();
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  // The directory, without a trailing separator.
+  const std::wstring& root() const { return root_; }
+  // root + "\" + relative ("/" or "\" separated).
+  std::wstring PathOf(const std::wstring& relative) const;
+  // Writes a file, creating its directories; false on failure.
+  bool Write(const std::wstring& relative, const std::vector<unsigned char>& bytes) const;
+
+ private:
+  std::wstring root_;
+};
+
+// The whole file; false when it cannot be read.
+bool ReadBytes(const std::wstring& path, std::vector<unsigned char>& bytes);
+// True when the file exists and holds exactly `expected`.
+bool HasBytes(const std::wstring& path, const std::vector<unsigned char>& expected);
+// True when both files exist and are byte for byte the same.
+bool SameFiles(const std::wstring& a, const std::wstring& b);
