@@ -1,4 +1,8 @@
 #include "engine/patch_main.h"
-#include "manifest/patch_manifest.h"
+#include "engine/patch_phases.h"
+#include "engine/startup_checks.h"
 
-void RunPatch() { GetPatchManifest(); }
+void RunPatch() {
+  WideText installation_directory;
+  if (RunStartupChecks(installation_directory)) RunPatchPhases(installation_directory);
+}

@@ -1,0 +1,143 @@
+#include "ui/progress_window_win.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "engine/internal_error.h"
+#include "engine/language.h"
+#include "engine/patch_main.h"
+#include "engine/strings.h"
+#include "files/win_text_win.h"
+#include "resources/resource_ids.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+// Manual-reset, created non-signalled, each signalled once.
+HANDLE ready_event = nullptr;  // "MorrowWindowEvent1": dialog exists, slot set
+HANDLE stop_event = nullptr;   // "MorrowWindowEvent2": the UI thread is to end
+HANDLE ended_event = nullptr;  // "MorrowWindowEvent3": loop left, slot cleared
+
+HWND Dialog() {
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  return window ? window->dialog : nullptr;
+}
+
+void SetFraction(HWND bar, int label_id, float fraction) {
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  if (!window) return;
+  if (!(fraction >= 0.0f)) fraction = 0.0f;  // also a NaN
+  if (fraction > 1.0f) fraction = 1.0f;
+  const float percent = fraction * 100.0f;
+  char label[16];
+  std::snprintf(label, sizeof label, "%.0f%%", static_cast<double>(percent));
+  SetDlgItemTextA(window->dialog, label_id, label);
+  SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
+}
+
+void BuildDialog(ProgressWindow& window) {
+  window.dialog =
+      CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  if (!window.dialog) RaiseInternalError("Cannot create GUI");
+  window.overallBar = GetDlgItem(window.dialog, IDC_OVERALL_BAR);
+  window.currentBar = GetDlgItem(window.dialog, IDC_CURRENT_BAR);
+  for (HWND bar : {window.overallBar, window.currentBar}) {
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageA(bar, PBM_SETSTEP, 1, 0);
+  }
+}
+
+// Waits on the queue and the stop request together, so that a stop request
+// ends the loop even when no message arrives after it.
+void RunMessageLoop(HWND dialog) {
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &stop_event, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_FAILED) return;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return;
+      if (IsWindow(dialog) && IsDialogMessageA(dialog, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (WaitForSingleObject(stop_event, 0) == WAIT_OBJECT_0) return;
+  }
+}
+
+}  // namespace
+
+std::atomic<ProgressWindow*>& ProgressWindowSlot() {
+  static std::atomic<ProgressWindow*> slot{nullptr};
+  return slot;
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+DWORD WINAPI ProgressWindowThread(LPVOID) {
+  try {
+    auto window = std::make_unique<ProgressWindow>();
+    ProgressWindowSlot().store(window.get());
+    BuildDialog(*window);
+    SetEvent(ready_event);
+    RunMessageLoop(window->dialog);
+    // Destroyed here rather than with the thread, so that no window is left
+    // once the ended event is seen.
+    DestroyWindow(window->dialog);
+    ProgressWindowSlot().store(nullptr);
+    window.reset();
+    SetEvent(ended_event);
+  } catch (...) {
+    TakeInternalErrorEnding();
+  }
+  return 0;
+}
+
+void CreateProgressWindow() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_PROGRESS_CLASS;
+  if (!InitCommonControlsEx(&controls)) RaiseInternalError("Cannot create GUI");
+  ready_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent1");
+  stop_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent2");
+  ended_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent3");
+  HANDLE thread = CreateThread(nullptr, 0, ProgressWindowThread, nullptr, 0, nullptr);
+  // Without a thread nobody would ever signal ready.
+  if (!thread || !ready_event || !stop_event || !ended_event) RaiseInternalError("Cannot create GUI");
+  CloseHandle(thread);
+  WaitForSingleObject(ready_event, INFINITE);
+}
+
+void CloseProgressWindow() {
+  if (!ended_event) return;
+  SetStatusText(LoadLocalizedString(CurrentLanguage(), IDS_STATUS_EXITING));
+  SetCurrentFileText(WideText());
+  SetOverallProgress(1.0f);
+  SetEvent(stop_event);
+  WaitForSingleObject(ended_event, INFINITE);
+  for (HANDLE* event : {&ready_event, &stop_event, &ended_event}) {
+    CloseHandle(*event);
+    *event = nullptr;
+  }
+}
+
+void SetStatusText(const WideText& text) {
+  if (HWND dialog = Dialog()) SetDlgItemTextW(dialog, IDC_STATUS, WinText(text));
+}
+
+void SetCurrentFileText(const WideText& text) {
+  if (HWND dialog = Dialog()) SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
+}
+
+void SetCurrentProgress(float fraction) {
+  if (const ProgressWindow* window = ProgressWindowSlot().load()) {
+    SetFraction(window->currentBar, IDC_CURRENT_PERCENT, fraction);
+  }
+}
+
+void SetOverallProgress(float fraction) {
+  if (const ProgressWindow* window = ProgressWindowSlot().load()) {
+    SetFraction(window->overallBar, IDC_OVERALL_PERCENT, fraction);
+  }
+}
