@@ -39,6 +39,18 @@ class PagedReader {
     if (index != pageIndex && !LoadPage(index)) RaiseInternalError("Cannot load page");
     return page[position++ & (kPageSize - 1)];
   }
+  // Block access for the diff decoder, with `position` below `size`: the
+  // bytes from `position` to the end of its page or of the file, loading
+  // that page as GetByte would.
+  const uint8_t* Peek(uint32_t& available) {
+    const int32_t index = static_cast<int32_t>(position >> kPageShift);
+    if (index != pageIndex && !LoadPage(index)) RaiseInternalError("Cannot load page");
+    const uint32_t offset = position & (kPageSize - 1);
+    const uint32_t in_page = kPageSize - offset;
+    available = size - position < in_page ? size - position : in_page;
+    return page.get() + offset;
+  }
+  void Advance(uint32_t count) { position += count; }
   // Closes the file and frees the page buffer.
   void Close();
 
