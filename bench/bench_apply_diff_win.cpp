@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   }
   std::printf("plain copy %.1f ms, ApplyDiff %.1f ms: ApplyDiff/copy %.2fx\n", copy_best * 1e3, apply_best * 1e3,
               apply_best / copy_best);
-  // Part of ApplyDiff is removing a leftover output through the shell.
+  // ApplyDiff also removes a leftover output through the shell first.
   double delete_best = 1e9;
   for (int run = 0; run < 5; ++run) {
     PlainCopy(old_path, copy_path, block);
