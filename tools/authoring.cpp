@@ -215,6 +215,26 @@ std::map<std::string, Change> Changes(const Variant& v) {
   return changes;
 }
 
+// The patcher adds files before it deletes any, so a path that is a file in
+// one version and a directory in the other cannot be patched.
+void CheckFileDirectoryClash(const Variant& v) {
+  auto directories = [](const FileTree& tree) {
+    std::set<std::string> dirs;
+    for (const auto& entry : tree)
+      for (size_t slash = entry.first.find('/', 1); slash != std::string::npos;
+           slash = entry.first.find('/', slash + 1))
+        dirs.insert(entry.first.substr(0, slash));
+    return dirs;
+  };
+  const std::set<std::string> old_dirs = directories(v.old_tree), new_dirs = directories(v.new_tree);
+  for (const auto& entry : v.new_tree)
+    if (old_dirs.count(entry.first))
+      throw AuthoringError("a directory of the old version is a file in the new one: " + entry.first);
+  for (const auto& entry : v.old_tree)
+    if (new_dirs.count(entry.first))
+      throw AuthoringError("a file of the old version is a directory in the new one: " + entry.first);
+}
+
 bool SameChange(const Change& a, const Change& b) {
   if (a.kind != b.kind) return false;
   if (a.kind != Added && a.kind != Deleted && *a.old_file != *b.old_file) return false;
@@ -324,7 +344,10 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
   }
 
   std::vector<std::map<std::string, Change>> changes;
-  for (const auto& v : variants) changes.push_back(Changes(v));
+  for (const auto& v : variants) {
+    CheckFileDirectoryClash(v);
+    changes.push_back(Changes(v));
+  }
   std::map<std::string, Change> common;
   for (const auto& [path, change] : changes[0]) {
     bool everywhere = true;

@@ -205,6 +205,17 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
   crossed[1].old_tree["/qtr.exe"] = crossed[0].new_tree["/qtr.exe"];
   EXPECT_THROW(BuildPatch(crossed, DefaultHeader("1.00", "1.01")), AuthoringError);
 
+  // A file that becomes a directory: the patcher adds before it deletes.
+  auto to_dir = variants;
+  for (auto& v : to_dir) v.new_tree["/data/old.txt/inner.txt"] = Text("x");
+  EXPECT_THROW(BuildPatch(to_dir, DefaultHeader("1.00", "1.01")), AuthoringError);
+  auto to_file = variants;
+  for (auto& v : to_file) {
+    v.new_tree.erase("/data/assets.pak");
+    v.new_tree["/data"] = Text("x");
+  }
+  EXPECT_THROW(BuildPatch(to_file, DefaultHeader("1.00", "1.01")), AuthoringError);
+
   // More files than resource ids 5002..65535 hold.
   Variant many;
   many.name = "all";
