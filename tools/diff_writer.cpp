@@ -3,7 +3,6 @@
 #include <divsufsort.h>
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 #include "diff/diff_decoder.h"
@@ -93,40 +92,41 @@ Bytes DiffStreamWriter::Finish() {
 
 namespace {
 
-// Length of the common prefix of a[0..a_size) and b[0..b_size).
-size_t MatchLength(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
-  const size_t limit = std::min(a_size, b_size);
-  size_t i = 0;
-  while (i < limit && a[i] == b[i]) ++i;
-  return i;
-}
-
 // The suffix of the old file in sa[lo..hi] that shares the longest prefix
-// with `target`: a binary search over the sorted suffixes.
+// with `target`: a binary search over the sorted suffixes. Every suffix
+// between two others shares at least the shorter of their common prefixes
+// with the target, so each comparison starts behind that many bytes.
 size_t LongestMatch(const std::vector<saidx_t>& sa, const Bytes& old_file, const uint8_t* target,
                     size_t target_size, size_t lo, size_t hi, size_t& match_pos) {
   const uint8_t* old_data = old_file.data();
   const size_t old_size = old_file.size();
+  auto common = [&](size_t at, size_t from) {
+    const size_t limit = std::min(old_size - at, target_size);
+    size_t k = from;
+    while (k < limit && old_data[at + k] == target[k]) ++k;
+    return k;
+  };
+  size_t lcp_lo = common(static_cast<size_t>(sa[lo]), 0);
+  size_t lcp_hi = common(static_cast<size_t>(sa[hi]), 0);
   while (hi - lo >= 2) {
     const size_t mid = lo + (hi - lo) / 2;
     const size_t at = static_cast<size_t>(sa[mid]);
-    const size_t n = std::min(old_size - at, target_size);
-    if (std::memcmp(old_data + at, target, n) < 0) {
+    const size_t k = common(at, std::min(lcp_lo, lcp_hi));
+    const bool below = k < std::min(old_size - at, target_size) && old_data[at + k] < target[k];
+    if (below) {
       lo = mid;
+      lcp_lo = k;
     } else {
       hi = mid;
+      lcp_hi = k;
     }
   }
-  const size_t at_lo = static_cast<size_t>(sa[lo]);
-  const size_t at_hi = static_cast<size_t>(sa[hi]);
-  const size_t len_lo = MatchLength(old_data + at_lo, old_size - at_lo, target, target_size);
-  const size_t len_hi = MatchLength(old_data + at_hi, old_size - at_hi, target, target_size);
-  if (len_lo > len_hi) {
-    match_pos = at_lo;
-    return len_lo;
+  if (lcp_lo > lcp_hi) {
+    match_pos = static_cast<size_t>(sa[lo]);
+    return lcp_lo;
   }
-  match_pos = at_hi;
-  return len_hi;
+  match_pos = static_cast<size_t>(sa[hi]);
+  return lcp_hi;
 }
 
 // Writes an approximate match: new[new_pos..+length) against old[old_pos..),
