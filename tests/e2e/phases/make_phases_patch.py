@@ -7,6 +7,7 @@ deflated diff), bundles/patch.bundle (added, deflated) and data/old.txt
 (deleted) for everyone; then, in a group keyed by the CRC-32 of qtr.exe,
 qtr.exe (updated by a deflated diff) and data/readme.txt (updated by a whole
 new file)."""
+import random
 import sys
 import zlib
 from pathlib import Path
@@ -50,6 +51,36 @@ def diffed(seed, size):
 
 def crc(data):
     return "%08x" % (zlib.crc32(data) & 0xFFFFFFFF)
+
+
+def big_patch(header):
+    """A patch large enough to be interrupted at chosen points: data/world.dat
+    (24 MiB, updated by a deflated diff), then data/sky.dat (8 MiB, updated by
+    a deflated whole file), in one group for everyone (main_big.xml)."""
+    rng = random.Random(2026)
+    world = rng.randbytes(24 << 20)
+    inserted = rng.randbytes(3 << 20)
+    half = len(world) // 2
+    new_world = world[:half] + inserted + world[half:]
+    stream = (b"\xa7\xa3" + number(half) + b"\xa7\xa5" + literals(inserted) +
+              b"\xa7\xa3" + number(len(world) - half))
+    sky = bytes(range(256)) * (32 << 10)
+    new_sky = rng.randbytes(8 << 20)
+    packed_stream = zlib.compress(stream, 1)
+    packed_sky = zlib.compress(new_sky, 1)
+    entries = ('<file subpath="data/world.dat" crc_org="%s" size_org="%d" crc="%s" size="%d" id="5021" diff="1" '
+               'diff_size="%d" comp="1" comp_size="%d"/>'
+               % (crc(world), len(world), crc(new_world), len(new_world), len(stream), len(packed_stream)) +
+               '<file subpath="data/sky.dat" crc_org="%s" size_org="%d" crc="%s" size="%d" id="5022" diff="0" '
+               'comp="1" comp_size="%d"/>' % (crc(sky), len(sky), crc(new_sky), len(new_sky), len(packed_sky)))
+    return {
+        "big/before/data/world.dat": world, "big/before/data/sky.dat": sky,
+        "big/after/data/world.dat": new_world, "big/after/data/sky.dat": new_sky,
+        "5020.xml": ('<patch><updated>%s</updated></patch>' % entries).encode(),
+        "5021.bin": packed_stream, "5022.bin": packed_sky,
+        "main_big.xml": (header + '<group required_space="40000000"><pack root="" id="5020"/></group>\n'
+                         '</patch>\n').encode(),
+    }
 
 
 def main():
@@ -132,7 +163,9 @@ def main():
     for name, groups in manifests.items():
         files["main_%s.xml" % name] = (header + groups + "</patch>\n").encode()
 
+    files.update(big_patch(header))
     for name, data in files.items():
+        (out / name).parent.mkdir(parents=True, exist_ok=True)
         (out / name).write_bytes(data)
 
 

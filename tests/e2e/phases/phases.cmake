@@ -12,10 +12,11 @@ endforeach()
 foreach(name ${phases_names})
   list(APPEND phases_outputs ${phases_dir}/main_${name}.xml)
 endforeach()
-add_custom_command(OUTPUT ${phases_outputs}
+set(phases_big ${phases_dir}/main_big.xml ${phases_dir}/5020.xml ${phases_dir}/5021.bin ${phases_dir}/5022.bin)
+add_custom_command(OUTPUT ${phases_outputs} ${phases_big}
   COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/phases/make_phases_patch.py ${phases_dir}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/phases/make_phases_patch.py)
-add_custom_target(e2e_phases_patch DEPENDS ${phases_outputs})
+add_custom_target(e2e_phases_patch DEPENDS ${phases_outputs} ${phases_big})
 
 foreach(name ${phases_names})
   set(target e2e_phases_${name})
@@ -29,4 +30,11 @@ foreach(name ${phases_names})
   string(TOUPPER ${target} upper)
   target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_${upper}=\"$<TARGET_FILE:${target}>\"")
 endforeach()
-target_compile_definitions(e2e_tests PRIVATE "QTR_PHASES_PATCH_DIR=\"${phases_dir}\"")
+
+# A large patch for runs interrupted part-way.
+qtr_add_patcher(e2e_phases_big 5001 ${phases_dir}/main_big.xml 5020 ${phases_dir}/5020.xml
+  5021 ${phases_dir}/5021.bin 5022 ${phases_dir}/5022.bin)
+add_dependencies(e2e_phases_big e2e_phases_patch)
+add_dependencies(e2e_tests e2e_phases_big)
+target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_E2E_PHASES_BIG=\"$<TARGET_FILE:e2e_phases_big>\""
+  "QTR_PHASES_PATCH_DIR=\"${phases_dir}\"")
