@@ -7,6 +7,7 @@
 namespace {
 
 constexpr int kOk = 1;
+constexpr int kYes = 6;
 constexpr int kNo = 7;
 
 void ExpectInternalErrorOnly(const RunRecord& run) {
@@ -18,25 +19,38 @@ void ExpectInternalErrorOnly(const RunRecord& run) {
   EXPECT_EQ(box.caption, L"Error!");
   EXPECT_EQ(box.text, L"An internal error has occured.");
   EXPECT_EQ(box.icon, "error");
+  EXPECT_TRUE(box.topmost);
   EXPECT_FALSE(box.owned);
   ASSERT_EQ(box.buttons.size(), 1u);
   EXPECT_EQ(box.buttons[0].id, kOk);
+  EXPECT_EQ(box.buttons[0].label, L"Ok");
   EXPECT_TRUE(run.progress.empty()) << "no progress window before the manifest is read";
 }
 
-TEST(Entry, ValidManifestRunsWithoutInternalError) {
-  // Answer No to the start question, should the run get that far: the run
-  // then ends normally before touching the installation.
+TEST(Entry, ValidManifestRunsUpToTheStartQuestion) {
+  // No to the start question ends the run normally, before the installation
+  // is looked at, so no registry values are needed.
   const RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PATCH_VALID), {{kNo, nullptr}});
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 0u) << ToJsonLines(run);
-  for (const BoxRecord& box : run.boxes) {
-    EXPECT_NE(box.caption, L"Error!");
-    EXPECT_NE(box.icon, "error") << ToJsonLines(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << ToJsonLines(run);
+  const BoxRecord& question = run.boxes[0];
+  EXPECT_EQ(question.caption, L"Quarrytide");
+  EXPECT_EQ(question.icon, "warning");
+  ASSERT_EQ(question.buttons.size(), 2u);
+  EXPECT_EQ(question.buttons[0].id, kYes);
+  EXPECT_EQ(question.buttons[1].id, kNo);
+  EXPECT_TRUE(question.owned);
+  EXPECT_EQ(question.owner_caption, L"Quarrytide: PATCH 1.00 -> 1.01");
+  // The progress window was up, shown and on top, when the question came.
+  ASSERT_FALSE(run.progress.empty());
+  EXPECT_LT(run.progress.front().order, question.order);
+  bool shown_on_top = false;
+  for (const ProgressRecord& state : run.progress) {
+    if (state.order < question.order && state.visible && state.topmost) shown_on_top = true;
   }
-  // At most the start question is asked; No ends the run.
-  EXPECT_LE(run.boxes.size(), 1u) << ToJsonLines(run);
+  EXPECT_TRUE(shown_on_top) << ToJsonLines(run);
   EXPECT_EQ(run.progress_windows_at_exit, 0);
 }
 

@@ -237,6 +237,8 @@ class Driver {
 
   void RecordProgress(HWND window) {
     const ProgressRecord state = ReadProgress(window);
+    // A window torn down while it was read shows empty texts: not a state.
+    if (!IsWindow(window) || GetDlgItem(window, kStatusLine) == nullptr) return;
     if (!record_.progress.empty() && SameProgress(record_.progress.back(), state)) return;
     record_.progress.push_back(state);
     record_.progress.back().order = next_order_++;
