@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <string>
+
 #include "diff/apply_diff.h"
 #include "diff/diff_decoder.h"
 #include "diff/memory_io.h"
+#include "files/file_ops.h"
+#include "tests/win32/progress_recorder_win.h"
 #include "tests/win32/scratch_dir_win.h"
 #include "ui/progress_tree.h"
 
@@ -35,7 +39,8 @@ struct DiffFiles {
   WideText old_path = dir / u"qtr.exe";
   WideText diff_path = dir / u"new.dat";
   WideText out_path = dir / u"undiff.dat";
-  DiffFiles(const Bytes& old_file, const Bytes& diff) {
+  DiffFiles(const Bytes& old_file, const Bytes& diff, const WideText& base = ScratchDir::TempFolder())
+      : dir(base) {
     EXPECT_TRUE(WriteBytes(old_path, old_file));
     EXPECT_TRUE(WriteBytes(diff_path, diff));
   }
@@ -139,6 +144,59 @@ TEST(ApplyDiff, MalformedStreamFailsWithTheGoodPartOnDisk) {
   DiffFiles seek_to_end(old_file, {0xA7, 0xA4, 0x03, 0xA7, 0xA6, 'z'});
   EXPECT_TRUE(seek_to_end.Apply());
   EXPECT_EQ(Bytes{'z'}, ReadBytes(seek_to_end.out_path));
+}
+
+// Truncates a file behind the back of every Windows handle, as a failing disk
+// would make its reads come up short. Wine starts Unix programs directly.
+bool TruncateFromUnix(const WideText& path, int size) {
+  std::string unix_path;
+  for (size_t i = 2; i < path.size(); ++i) unix_path.push_back(path[i] == u'\\' ? '/' : static_cast<char>(path[i]));
+  std::wstring command = L"/usr/bin/truncate -s " + std::to_wstring(size) + L" " +
+                         std::wstring(unix_path.begin(), unix_path.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\usr\\bin\\truncate", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return false;
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Wine does not always wait for a Unix process: wait for its effect.
+  for (int tries = 0; tries < 500; ++tries) {
+    int64_t now = -1;
+    if (GetFileSize64(path, now) && now == size) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+WideText TruncateTarget;
+bool Truncated = false;
+
+TEST(ApplyDiff, PageThatCannotBeLoadedIsAFailedRebuild) {
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "needs Wine";
+  const Bytes old_file = Noise(3 * kMiB, 5);
+  Bytes diff;
+  Command(diff, 0xA3, 3 * kMiB);
+  // Under Z:\tmp, whose Unix path is known.
+  DiffFiles files(old_file, diff, u"Z:\\tmp\\");
+  // The first block handed to the file shrinks the old file to 1000 bytes,
+  // after its pages 0 and 1 were read: page 2 cannot be loaded.
+  ProgressRecorder recorder;
+  TruncateTarget = files.old_path;
+  Truncated = false;
+  CurrentProgressDisplay().set_current_progress = [](float) {
+    if (!Truncated) Truncated = TruncateFromUnix(TruncateTarget, 1000);
+  };
+  ProgressReporter entry(nullptr, u"qtr.exe");
+  ProgressReporter rebuild(old_file.size(), &entry);
+  EXPECT_FALSE(files.Apply(&rebuild));
+  ASSERT_TRUE(Truncated);
+  // The two pages read made it to disk, nothing after them.
+  const Bytes written = ReadBytes(files.out_path);
+  ASSERT_EQ(2 * kMiB, written.size());
+  EXPECT_TRUE(Bytes(old_file.begin(), old_file.begin() + 2 * kMiB) == written);
 }
 
 }  // namespace

@@ -14,15 +14,20 @@ using Bytes = std::vector<uint8_t>;
 
 class ScratchDir {
  public:
-  ScratchDir() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
+  // Under `base` (with its trailing backslash), by default the temporary folder.
+  explicit ScratchDir(const WideText& base = TempFolder()) {
     static int serial = 0;
-    path_ = FromWinText(temp) + u"qtr_engine_" + WidenAscii(std::to_string(GetCurrentProcessId()).c_str()) +
+    path_ = base + u"qtr_engine_" + WidenAscii(std::to_string(GetCurrentProcessId()).c_str()) +
             u"_" + WidenAscii(std::to_string(++serial).c_str()) + u"\\";
     CreateDirectoryW(WinText(path_), nullptr);
   }
   ~ScratchDir() { Remove(path_); }
+
+  static WideText TempFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return FromWinText(temp);
+  }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
