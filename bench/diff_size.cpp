@@ -2,7 +2,8 @@
 // carries an updated file (diff stream, deflated at level 9), verifies it by
 // inflating and decoding with the patcher's decoder, and prints one line:
 //   <payload bytes> <diff stream bytes> <seconds> <peak resident KiB>
-// An optional third argument sets the matcher's min_copy, for tuning.
+// Optional further arguments set the matcher's min_copy and min_gain, for
+// tuning.
 // bench/diff_size.sh runs it next to general binary-diff tools.
 #include <sys/resource.h>
 
@@ -26,15 +27,16 @@ Bytes ReadFile(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fputs("usage: bench_diff_size OLD NEW [MIN_COPY]\n", stderr);
+  if (argc < 3 || argc > 5) {
+    std::fputs("usage: bench_diff_size OLD NEW [MIN_COPY [MIN_GAIN]]\n", stderr);
     return 2;
   }
   const Bytes old_file = ReadFile(argv[1]);
   const Bytes new_file = ReadFile(argv[2]);
   const auto start = std::chrono::steady_clock::now();
   DiffOptions options;
-  if (argc == 4) options.min_copy = static_cast<uint32_t>(std::atoi(argv[3]));
+  if (argc >= 4) options.min_copy = static_cast<uint32_t>(std::atoi(argv[3]));
+  if (argc >= 5) options.min_gain = static_cast<uint32_t>(std::atoi(argv[4]));
   const Bytes diff = WriteDiff(old_file, new_file, options);
   const Bytes payload = Compress(diff);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -196,7 +196,7 @@ Bytes WriteDiff(const Bytes& old_file, const Bytes& new_file, const DiffOptions&
         if (scsc + last_offset < osize && o[scsc + last_offset] == n[scsc]) ++old_score;
       // A new match that the current alignment does not already give, and
       // that is long enough to pay for a seek.
-      if ((len == old_score && len != 0) || len > old_score + 8) break;
+      if ((len == old_score && len != 0) || len > old_score + options.min_gain) break;
       if (scan + last_offset < osize && o[scan + last_offset] == n[scan]) --old_score;
     }
     if (len == old_score && scan != nsize) continue;

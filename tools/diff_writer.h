@@ -55,6 +55,9 @@ struct DiffOptions {
   // real executables the deflated diff is smallest at about 3 (and the raw
   // diff, which the patcher writes to disk, too).
   uint32_t min_copy = 3;
+  // A new match is taken only when it gives this many more matching bytes
+  // than the current alignment: what a seek and a copy cost.
+  uint32_t min_gain = 8;
 };
 
 // A diff stream that rebuilds `new_file` from `old_file`. Both must be smaller
