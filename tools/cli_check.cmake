@@ -1,0 +1,15 @@
+# Runs qtr_author with ARGS (a ;-list) and checks that it fails with exit
+# code EXIT, that its error output matches EXPECT, and that it left neither
+# OUT nor a partial OUT behind.
+separate_arguments(args UNIX_COMMAND "${ARGS}")
+file(REMOVE "${OUT}" "${OUT}.partial")
+execute_process(COMMAND ${TOOL} ${args} RESULT_VARIABLE code ERROR_VARIABLE err OUTPUT_VARIABLE out)
+if(NOT code EQUAL EXIT)
+  message(FATAL_ERROR "exit code ${code}, expected ${EXIT}\n${err}")
+endif()
+if(NOT err MATCHES "${EXPECT}")
+  message(FATAL_ERROR "error output does not match '${EXPECT}':\n${err}")
+endif()
+if(EXISTS "${OUT}" OR EXISTS "${OUT}.partial")
+  message(FATAL_ERROR "${OUT} was written although the tool failed")
+endif()
