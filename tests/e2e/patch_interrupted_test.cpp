@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,9 @@ struct Interruption {
   // What the killed run must have left: the entry it was in is unfinished.
   std::function<void(const TempTree& tree)> expect_left;
 };
+
+// Test names and failure messages show the point by its name.
+void PrintTo(const Interruption& interruption, std::ostream* out) { *out << interruption.name; }
 
 class PatchInterrupted : public ::testing::TestWithParam<Interruption> {
  protected:
