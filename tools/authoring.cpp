@@ -345,6 +345,8 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
 
   std::vector<std::map<std::string, Change>> changes;
   for (const auto& v : variants) {
+    for (const FileTree* tree : {&v.old_tree, &v.new_tree})
+      for (const auto& entry : *tree) CheckCarriablePath(entry.first);
     CheckFileDirectoryClash(v);
     changes.push_back(Changes(v));
   }

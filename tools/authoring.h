@@ -51,7 +51,8 @@ struct BuiltPatch {
 // variant, filtered by `key_file` (or, when that is empty, the first path
 // whose checksums tell every variant apart, old and new). Raises
 // AuthoringError for identical versions, variants that no key file tells
-// apart, and more resources than ids 5001..65535 hold.
+// apart, paths CheckCarriablePath refuses or that are a file in one version
+// and a directory in the other, and more resources than ids 5001..65535 hold.
 BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest& header,
                       const std::string& key_file = std::string());
 

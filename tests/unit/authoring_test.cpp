@@ -225,14 +225,25 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
   EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")));
 }
 
-TEST(BuildPatch, EmptyFilesTravelAsNonEmptyResources) {
+// Empty files, and names with XML's special characters and non-ASCII
+// letters: the self-check reads every path back through the patcher's pack
+// reader and compares the patched tree with the new one.
+TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
   Variant v;
   v.name = "one";
-  v.old_tree = {{"/log.txt", Text("some text that goes away")}};
-  v.new_tree = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}};
+  v.old_tree = {{"/log.txt", Text("some text that goes away")}, {"/R&D's notes;[1].txt", Text("x")}};
+  v.new_tree = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}, {"/caf\xC3\xA9/&amp;.txt", Text("y")}};
   const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
   for (const auto& r : patch.resources) EXPECT_FALSE(r.second.empty()) << r.first;
   EXPECT_NO_THROW(SelfCheck(patch, {v}));
+  int64_t space = 0;
+  const FilePatchList list = PlanFor(patch, Bytes(), space);
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0]->dir_part + list[0]->name_part, u"\\caf\u00e9\\&amp;.txt");
+  EXPECT_EQ(list[3]->kind, Deleted);
+  EXPECT_EQ(list[3]->name_part, u"R&D's notes;[1].txt");
+  v.new_tree["/say \"hi\".txt"] = Text("z");  // a name Windows cannot hold
+  EXPECT_THROW(BuildPatch({v}, DefaultHeader("1.00", "1.01")), AuthoringError);
 }
 
 TEST(CheckCarriablePath, RefusesNamesWindowsOrThePatcherCannotHold) {
