@@ -298,7 +298,9 @@ bool Distinguishes(const std::vector<Variant>& variants, const std::string& path
 std::string ChooseKeyFile(const std::vector<Variant>& variants, const std::vector<std::string>& preferred,
                           const std::string& requested) {
   if (!requested.empty()) {
-    const std::string path = requested[0] == '/' ? requested : "/" + requested;
+    std::string path = requested;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path[0] != '/') path = "/" + path;
     if (!Distinguishes(variants, path))
       throw AuthoringError(
           "key file " + requested +

@@ -149,6 +149,9 @@ TEST(BuildPatch, SameInputSameBytes) {
   const BuiltPatch a = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   EXPECT_TRUE(a.resources == b.resources);
+  // The key file named as the patcher's manifests may write it.
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "\\qtr.exe").resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "/qtr.exe").resources == a.resources);
 }
 
 TEST(SelfCheck, RefusesADiffThatDoesNotRebuildTheFile) {
