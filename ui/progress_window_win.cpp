@@ -39,7 +39,7 @@ void SetFraction(HWND bar, int label_id, float fraction) {
 
 void BuildDialog(ProgressWindow& window) {
   window.dialog =
-      CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+      CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
   if (!window.dialog) RaiseInternalError("Cannot create GUI");
   window.overallBar = GetDlgItem(window.dialog, IDC_OVERALL_BAR);
   window.currentBar = GetDlgItem(window.dialog, IDC_CURRENT_BAR);
@@ -56,11 +56,11 @@ void RunMessageLoop(HWND dialog) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &stop_event, FALSE, INFINITE, QS_ALLINPUT);
     if (woken == WAIT_FAILED) return;
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) return;
-      if (IsWindow(dialog) && IsDialogMessageA(dialog, &message)) continue;
+      if (IsWindow(dialog) && IsDialogMessageW(dialog, &message)) continue;
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
     }
     if (WaitForSingleObject(stop_event, 0) == WAIT_OBJECT_0) return;
   }

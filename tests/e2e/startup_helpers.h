@@ -1,7 +1,7 @@
 #pragma once
 // Shared parts of the start-up scenarios: an installation made of registry
 // values and a directory, its snapshot before and after a run, the sample
-// game in a process of its own, the user's language and box checks.
+// game in a process of its own and box checks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -88,16 +88,6 @@ class Installation {
   RegistryKeyGuard uninstall_;
   TempTree tree_;
   std::vector<std::wstring> before_;
-};
-
-// The user's language of the programs started while it lives: Wine takes
-// it from the locale of the environment.
-class UserLocale {
- public:
-  explicit UserLocale(const wchar_t* locale) { SetEnvironmentVariableW(L"LC_ALL", locale); }
-  ~UserLocale() { SetEnvironmentVariableW(L"LC_ALL", nullptr); }
-  UserLocale(const UserLocale&) = delete;
-  UserLocale& operator=(const UserLocale&) = delete;
 };
 
 inline bool MutexExists(const char* name) {
