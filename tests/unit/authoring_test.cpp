@@ -387,3 +387,38 @@ TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
 }
 
 }  // namespace
+
+namespace {
+
+// A damaged stub is refused with a message, never read out of bounds (the
+// sanitizer build checks the latter).
+TEST(PeResources, DamagedImagesAreRefusedCleanly) {
+  std::vector<ResourceEntry> own(2);
+  own[0].type.is_id = false;
+  own[0].type.text = u"DATA";
+  own[0].name.id = 7;
+  own[0].data = Random(6, 900);
+  own[1].type.id = 24;
+  own[1].name.is_id = false;
+  own[1].name.text = u"MANIFEST";
+  own[1].data = Text("<assembly/>");
+  const Bytes image = WritePeResources(MinimalImage(), own);
+  std::mt19937 rng(5150);
+  int refused = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes damaged = image;
+    for (int k = 0; k < 4; ++k) {
+      // Mostly the headers and the resource tree's directories.
+      const size_t at = rng() % 2 == 0 ? rng() % 0x200 : 0x400 + rng() % 0x100;
+      damaged[at] = static_cast<uint8_t>(rng());
+    }
+    try {
+      ReadPeResources(damaged);
+    } catch (const AuthoringError&) {
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 100);  // the damage does reach the checks
+}
+
+}  // namespace
