@@ -19,7 +19,7 @@ configure() {  # configure <dir> [cmake args...]
 }
 
 step "native build and unit tests"
-configure build/native -DCMAKE_BUILD_TYPE=Release
+configure build/native
 ninja -C build/native -j"$jobs"
 ctest --test-dir build/native -j"$jobs" --output-on-failure
 

@@ -242,6 +242,7 @@ class Driver {
     if (!record_.progress.empty() && SameProgress(record_.progress.back(), state)) return;
     record_.progress.push_back(state);
     record_.progress.back().order = next_order_++;
+    if (options_.on_progress) options_.on_progress(record_.progress.back());
   }
 
   // Lets the boxes settle, records every one of them before answering any

@@ -56,7 +56,9 @@ struct RunOptions {
   std::wstring arguments;       // appended to the quoted program on its command line
   std::vector<Answer> answers;  // a box beyond the list is answered with its first button
   unsigned timeout_ms = 60000;
-  std::wstring screenshot_when_status;  // unused by the driver core; reserved for the demo
+  // Called on the driver's thread for each new progress state as it is
+  // recorded (the demo takes its screenshot of the install phase here).
+  std::function<void(const ProgressRecord&)> on_progress;
 };
 
 RunRecord RunAndDrive(const RunOptions& options);

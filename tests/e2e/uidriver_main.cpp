@@ -1,7 +1,11 @@
-// uidriver.exe [--answer ID]... [--timeout MS] [--out FILE] -- PROGRAM [ARG]...
+// uidriver.exe [--answer ID]... [--timeout MS] [--out FILE]
+//              [--shot-status TEXT --shot UNIX_PNG] -- PROGRAM [ARG]...
 // Runs PROGRAM under the UI driver, answers its boxes with the given button
 // ids in turn (the first button for any further box), prints the records as
 // JSON lines (and writes them to FILE) and returns the program's exit code.
+// With --shot, the first progress state whose status line is TEXT and that
+// names a current file is photographed: the whole X display, taken by
+// ImageMagick's import, which Wine starts as a Unix program.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -15,8 +19,24 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: uidriver.exe [--answer ID]... [--timeout MS] [--out FILE] -- PROGRAM [ARG]...\n", stderr);
+  std::fputs(
+      "usage: uidriver.exe [--answer ID]... [--timeout MS] [--out FILE] [--shot-status TEXT --shot UNIX_PNG]"
+      " -- PROGRAM [ARG]...\n",
+      stderr);
   return 2;
+}
+
+void TakeScreenshot(const std::wstring& png) {
+  std::wstring command = L"/usr/bin/import -window root \"" + png + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\usr\\bin\\import", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return;
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
 }
 
 bool WriteAll(const std::wstring& path, const std::string& bytes) {
@@ -36,6 +56,8 @@ int main() {
   if (argv == nullptr) return Usage();
   RunOptions options;
   std::wstring out;
+  std::wstring shot_status;
+  std::wstring shot;
   int i = 1;
   for (; i < argc; ++i) {
     const std::wstring arg = argv[i];
@@ -50,6 +72,10 @@ int main() {
       options.timeout_ms = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
     } else if (arg == L"--out") {
       out = argv[++i];
+    } else if (arg == L"--shot-status") {
+      shot_status = argv[++i];
+    } else if (arg == L"--shot") {
+      shot = argv[++i];
     } else {
       return Usage();
     }
@@ -62,6 +88,13 @@ int main() {
   }
   LocalFree(argv);
 
+  if (!shot.empty()) {
+    options.on_progress = [&shot, &shot_status, taken = false](const ProgressRecord& state) mutable {
+      if (taken || state.status != shot_status || state.current_file.empty()) return;
+      taken = true;
+      TakeScreenshot(shot);
+    };
+  }
   const RunRecord record = RunAndDrive(options);
   const std::string lines = ToJsonLines(record);
   std::fwrite(lines.data(), 1, lines.size(), stdout);
