@@ -1,0 +1,18 @@
+# Fails when the executable imports a DLL that Windows does not ship itself.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+set(system kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll comctl32.dll
+    winmm.dll msvcrt.dll ole32.dll)
+foreach(line ${names})
+  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  string(STRIP "${dll}" dll)
+  list(FIND system "${dll}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${EXE} imports ${dll}, which is not a Windows system DLL")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
