@@ -38,7 +38,7 @@ bool EnsureGameNotRunning(unsigned pause_ms) {
     if (answer != kButtonRetry) return false;
     Sleep(pause_ms);
     answer = ShowMessage(IDS_CAPTION_ERROR, IDS_GAME_RUNNING, kRetryStyle) == kButtonRetry ? kButtonRetry
-                                                                                             : kButtonCancel;
+                                                                                           : kButtonCancel;
   }
   // Held until the process ends, so that a game started during the patch
   // finds its names taken.

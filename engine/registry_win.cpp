@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr DWORD kDataLimit = 1024;  // bytes of value data read
+constexpr DWORD kDataLimit = 1024;    // bytes of value data read
 constexpr DWORD kExpandLimit = 2048;  // characters after expansion
 
 class RegistryKey {
@@ -26,7 +26,8 @@ class RegistryKey {
 
 HKEY OpenNarrow(const NarrowText& key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS) return nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
+    return nullptr;
   return handle;
 }
 
@@ -40,8 +41,8 @@ NarrowText ReadRegistryText(const RegValue& location) {
   // without a terminator end in one.
   std::vector<char> data(kDataLimit + 2, 0);
   DWORD size = kDataLimit;
-  if (RegQueryValueExA(key.get(), location.value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                       &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(key.get(), location.value.c_str(), nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
     return NarrowText();
   }
   std::vector<char> expanded(kExpandLimit + 1, 0);
@@ -77,6 +78,7 @@ bool WriteRegistryText(const RegValue& location, const NarrowText& text) {
   if (ReadRegistryText(location).empty()) return false;
   RegistryKey key(OpenNarrow(location.key));
   if (!key.get()) return false;
-  return RegSetValueExA(key.get(), location.value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  return RegSetValueExA(key.get(), location.value.c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(text.c_str()),
                         static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }

@@ -28,8 +28,9 @@ void EndRun(int caption_id, int text_id, unsigned style) {
 // The caption reads "Quarrytide: PATCH 1.00 -> 1.01" in English.
 void OpenProgressWindow(const PatchManifest& manifest) {
   CreateProgressWindow();
-  const WideText caption = WideText(kGameTitle) + u": " + LoadLocalizedString(CurrentLanguage(), IDS_TITLE_PATCH) +
-                           u" " + Utf8ToWide(manifest.from) + u" -> " + Utf8ToWide(manifest.to);
+  const WideText caption = WideText(kGameTitle) + u": " +
+                           LoadLocalizedString(CurrentLanguage(), IDS_TITLE_PATCH) + u" " +
+                           Utf8ToWide(manifest.from) + u" -> " + Utf8ToWide(manifest.to);
   HWND dialog = ProgressWindowSlot().load()->dialog;
   SetWindowTextW(dialog, WinText(caption));
   SetStatusText(LoadLocalizedString(CurrentLanguage(), IDS_STATUS_INITIALIZING));

@@ -5,10 +5,10 @@
 #include "manifest/text.h"
 
 // Platform message-box flags of the four kinds of box.
-constexpr unsigned kErrorStyle = 0x40010;     // OK, error icon, topmost
-constexpr unsigned kNoticeStyle = 0x40040;    // OK, information icon, topmost
-constexpr unsigned kQuestionStyle = 0x34;     // Yes and No, warning icon
-constexpr unsigned kRetryStyle = 0x15;        // Retry and Cancel, error icon
+constexpr unsigned kErrorStyle = 0x40010;   // OK, error icon, topmost
+constexpr unsigned kNoticeStyle = 0x40040;  // OK, information icon, topmost
+constexpr unsigned kQuestionStyle = 0x34;   // Yes and No, warning icon
+constexpr unsigned kRetryStyle = 0x15;      // Retry and Cancel, error icon
 
 // Platform ids of the buttons a box can return.
 constexpr int kButtonOk = 1;

@@ -54,7 +54,8 @@ LRESULT CALLBACK ButtonTextHook(int code, WPARAM window, LPARAM data) {
     // Some platforms ignore the topmost flag of a box; error and notice
     // boxes must stay above every other window.
     if (hooked_style & MB_TOPMOST) {
-      SetWindowPos(reinterpret_cast<HWND>(window), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      SetWindowPos(reinterpret_cast<HWND>(window), HWND_TOPMOST, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     UnhookWindowsHookEx(hook_slot);
     return 0;

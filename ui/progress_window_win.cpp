@@ -38,8 +38,8 @@ void SetFraction(HWND bar, int label_id, float fraction) {
 }
 
 void BuildDialog(ProgressWindow& window) {
-  window.dialog =
-      CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  window.dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                                     ProgressDialogProc, 0);
   if (!window.dialog) RaiseInternalError("Cannot create GUI");
   window.overallBar = GetDlgItem(window.dialog, IDC_OVERALL_BAR);
   window.currentBar = GetDlgItem(window.dialog, IDC_CURRENT_BAR);

@@ -78,7 +78,8 @@ class Installation {
       FindClose(search);
     }
     std::vector<unsigned char> bytes;
-    state.push_back(ReadBytes(tree_.PathOf(L"qtr.exe"), bytes) ? std::wstring(bytes.begin(), bytes.end()) : L"-");
+    state.push_back(ReadBytes(tree_.PathOf(L"qtr.exe"), bytes) ? std::wstring(bytes.begin(), bytes.end())
+                                                               : L"-");
     return state;
   }
   void ExpectUnchanged() const { EXPECT_EQ(Snapshot(), before_); }
@@ -100,10 +101,12 @@ inline bool MutexExists(const char* name) {
 class SampleGame {
  public:
   SampleGame() {
-    std::wstring command = L"\"" + WindowsPath(BuildDir() + "/demo/sample_game/qtr_sample_game_1_00.exe") + L"\"";
+    std::wstring command =
+        L"\"" + WindowsPath(BuildDir() + "/demo/sample_game/qtr_sample_game_1_00.exe") + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process_)) {
       for (int i = 0; i < 500 && !MutexExists("Local\\QTR"); ++i) Sleep(20);
     }
   }
@@ -132,7 +135,8 @@ inline Buttons ButtonsOf(const BoxRecord& box) {
 
 // A final box: OK only, topmost, owned by the progress window.
 inline void ExpectFinalBox(const BoxRecord& box, const std::wstring& caption, const std::wstring& text,
-                           const char* icon, const std::wstring& ok_label, const std::wstring& owner_caption) {
+                           const char* icon, const std::wstring& ok_label,
+                           const std::wstring& owner_caption) {
   EXPECT_EQ(box.caption, caption);
   EXPECT_EQ(box.text, text);
   EXPECT_EQ(box.icon, icon);
@@ -145,8 +149,9 @@ inline void ExpectFinalBox(const BoxRecord& box, const std::wstring& caption, co
 // The start question as the first box of a run, in English.
 inline void ExpectStartQuestion(const BoxRecord& box) {
   EXPECT_EQ(box.caption, L"Quarrytide");
-  EXPECT_EQ(box.text,
-            L"WARNING: the installation of the patch is about to begin.\nAre you sure you want to continue ?");
+  EXPECT_EQ(
+      box.text,
+      L"WARNING: the installation of the patch is about to begin.\nAre you sure you want to continue ?");
   EXPECT_EQ(box.icon, "warning");
   EXPECT_EQ(ButtonsOf(box), (Buttons{{kYes, L"Yes"}, {kNo, L"No"}}));
   EXPECT_TRUE(box.owned);

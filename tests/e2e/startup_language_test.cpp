@@ -14,9 +14,7 @@ namespace startup {
 namespace {
 
 // The progress window of the patcher, found from the driver's side.
-HWND FindProgressWindow(const std::wstring& caption) {
-  return FindWindowW(L"#32770", caption.c_str());
-}
+HWND FindProgressWindow(const std::wstring& caption) { return FindWindowW(L"#32770", caption.c_str()); }
 
 // Writes the screen area around the progress window and the box on top of
 // it as a 24-bit BMP file.
@@ -39,8 +37,8 @@ bool SaveScreenshot(HWND window, const std::string& path) {
   header.biBitCount = 24;
   const int stride = (width * 3 + 3) & ~3;
   std::vector<unsigned char> pixels(static_cast<size_t>(stride) * height);
-  const int lines = GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
-                              DIB_RGB_COLORS);
+  const int lines = GetDIBits(memory, bitmap, 0, height, pixels.data(),
+                              reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
@@ -59,12 +57,12 @@ bool SaveScreenshot(HWND window, const std::string& path) {
 
 struct Expected {
   const wchar_t* registry;
-  const wchar_t* caption;   // of the progress window
-  const wchar_t* status;    // text 200
-  const wchar_t* error;     // text 203
-  const wchar_t* ok;        // text 219
-  const wchar_t* yes;       // text 224
-  const wchar_t* no;        // text 225
+  const wchar_t* caption;        // of the progress window
+  const wchar_t* status;         // text 200
+  const wchar_t* error;          // text 203
+  const wchar_t* ok;             // text 219
+  const wchar_t* yes;            // text 224
+  const wchar_t* no;             // text 225
   const wchar_t* not_installed;  // text 207
 };
 
@@ -73,23 +71,27 @@ const Expected kLanguages[] = {
      L"Das Spiel ist nicht auf Ihrem Computer installiert!"},
     {L"0x0409", L"Quarrytide: PATCH 1.00 -> 1.01", L"Initializing..", L"Error!", L"Ok", L"Yes", L"No",
      L"The game is not installed on your computer!"},
-    {L"0x0c0a", L"Quarrytide: PARCHE 1.00 -> 1.01", L"Iniciando..", L"\u00a1Error!", L"Aceptar", L"S\u00ed", L"No",
-     L"\u00a1El juego no est\u00e1 instalado en su equipo!"},
+    {L"0x0c0a", L"Quarrytide: PARCHE 1.00 -> 1.01", L"Iniciando..", L"\u00a1Error!", L"Aceptar", L"S\u00ed",
+     L"No", L"\u00a1El juego no est\u00e1 instalado en su equipo!"},
     {L"0x040c", L"Quarrytide: PATCH 1.00 -> 1.01", L"Lancement..", L"Erreur !", L"OK", L"Oui", L"Non",
      L"Le jeu n'est pas install\u00e9 sur votre ordinateur !"},
-    {L"0x0410", L"Quarrytide: PATCH 1.00 -> 1.01", L"Inizializzazione..", L"Errore!", L"OK", L"S\u00ec", L"No",
-     L"Il gioco non \u00e8 installato sul computer!"},
-    {L"0x0411", L"Quarrytide: \u30d1\u30c3\u30c1 1.00 -> 1.01", L"\u521d\u671f\u5316\u3057\u3066\u3044\u307e\u3059\u3002",
-     L"\u30a8\u30e9\u30fc\uff01", L"OK", L"\u306f\u3044", L"\u3044\u3044\u3048",
-     L"\u30b2\u30fc\u30e0\u304c\u3053\u306e\u30b3\u30f3\u30d4\u30e5\u30fc\u30bf\u30fc\u306b\u30a4\u30f3\u30b9\u30c8"
+    {L"0x0410", L"Quarrytide: PATCH 1.00 -> 1.01", L"Inizializzazione..", L"Errore!", L"OK", L"S\u00ec",
+     L"No", L"Il gioco non \u00e8 installato sul computer!"},
+    {L"0x0411", L"Quarrytide: \u30d1\u30c3\u30c1 1.00 -> 1.01",
+     L"\u521d\u671f\u5316\u3057\u3066\u3044\u307e\u3059\u3002", L"\u30a8\u30e9\u30fc\uff01", L"OK",
+     L"\u306f\u3044", L"\u3044\u3044\u3048",
+     L"\u30b2\u30fc\u30e0\u304c\u3053\u306e\u30b3\u30f3\u30d4\u30e5\u30fc\u30bf\u30fc\u306b\u30a4\u30f3\u30b9"
+     L"\u30c8"
      L"\u30fc\u30eb\u3055\u308c\u3066\u3044\u307e\u305b\u3093\uff01"},
-    {L"0x0415", L"Quarrytide: PATCH 1.00 -> 1.01", L"Rozpoczynanie..", L"B\u0142\u0105d!", L"Ok", L"Tak", L"Nie",
-     L"Gra nie jest zainstalowana na tym komputerze!"},
+    {L"0x0415", L"Quarrytide: PATCH 1.00 -> 1.01", L"Rozpoczynanie..", L"B\u0142\u0105d!", L"Ok", L"Tak",
+     L"Nie", L"Gra nie jest zainstalowana na tym komputerze!"},
     {L"0x0419", L"Quarrytide: \u041f\u0410\u0422\u0427 1.00 -> 1.01",
      L"\u0418\u043d\u0438\u0446\u0438\u0430\u043b\u0438\u0437\u0430\u0446\u0438\u044f..",
      L"\u041e\u0448\u0438\u0431\u043a\u0430!", L"\u041e\u043a", L"\u0414\u0430", L"\u041d\u0435\u0442",
-     L"\u0418\u0433\u0440\u0430 \u043d\u0435 \u0443\u0441\u0442\u0430\u043d\u043e\u0432\u043b\u0435\u043d\u0430 "
-     L"\u043d\u0430 \u0432\u0430\u0448\u0435\u043c \u043a\u043e\u043c\u043f\u044c\u044e\u0442\u0435\u0440\u0435!"},
+     L"\u0418\u0433\u0440\u0430 \u043d\u0435 "
+     L"\u0443\u0441\u0442\u0430\u043d\u043e\u0432\u043b\u0435\u043d\u0430 "
+     L"\u043d\u0430 \u0432\u0430\u0448\u0435\u043c "
+     L"\u043a\u043e\u043c\u043f\u044c\u044e\u0442\u0435\u0440\u0435!"},
 };
 
 // The window as it was when the first box (the start question) came up.
@@ -120,7 +122,8 @@ void ExpectRefusalIn(const Expected& expected, const RunRecord& run) {
   ASSERT_EQ(run.boxes.size(), 2u) << ToJsonLines(run);
   EXPECT_EQ(run.boxes[0].caption, L"Quarrytide");
   EXPECT_EQ(ButtonsOf(run.boxes[0]), (Buttons{{kYes, expected.yes}, {kNo, expected.no}}));
-  ExpectFinalBox(run.boxes[1], expected.error, expected.not_installed, "error", expected.ok, expected.caption);
+  ExpectFinalBox(run.boxes[1], expected.error, expected.not_installed, "error", expected.ok,
+                 expected.caption);
 }
 
 RunRecord RunRefused(Installation& installation) {
@@ -180,7 +183,8 @@ TEST(StartupProgressWindow, ShownInitializingAndGoneAfterTheRun) {
                                                   PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
                                                   PostMessageW(window, WM_KEYUP, VK_ESCAPE, 0);
                                                   Sleep(500);
-                                                  survived_close_requests = IsWindow(window) && IsWindowVisible(window);
+                                                  survived_close_requests =
+                                                      IsWindow(window) && IsWindowVisible(window);
                                                 }}});
   ExpectOrdinaryEnd(run);
   EXPECT_TRUE(survived_close_requests) << "Alt+F4 or Escape closed the window";
@@ -204,7 +208,8 @@ TEST(StartupProgressWindow, ShownInitializingAndGoneAfterTheRun) {
 TEST(StartupProgressWindow, ScreenshotsOfTheStartQuestion) {
   const std::string folder = BuildDir() + "/screenshots";
   CreateDirectoryA(folder.c_str(), nullptr);
-  for (const auto& [registry, name] : {std::pair{L"0x0409", "start_question_en"}, {L"0x040c", "start_question_fr"}}) {
+  for (const auto& [registry, name] :
+       {std::pair{L"0x0409", "start_question_en"}, {L"0x040c", "start_question_fr"}}) {
     Installation installation(L"1.00", registry);
     const std::string path = folder + "/" + name + ".bmp";
     DeleteFileA(path.c_str());

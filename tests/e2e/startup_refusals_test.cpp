@@ -11,7 +11,9 @@ namespace startup {
 namespace {
 
 // Yes to the start question, then OK on the final box.
-RunRecord RunAccepting(const std::wstring& patcher = Patcher()) { return RunProgram(patcher, {{kYes, nullptr}}); }
+RunRecord RunAccepting(const std::wstring& patcher = Patcher()) {
+  return RunProgram(patcher, {{kYes, nullptr}});
+}
 
 void ExpectRefusal(const Installation& installation, const RunRecord& run, const std::wstring& caption,
                    const std::wstring& text, const char* icon, const std::wstring& owner = kEnglishCaption) {
@@ -23,7 +25,8 @@ void ExpectRefusal(const Installation& installation, const RunRecord& run, const
 }
 
 const wchar_t kCorrupted[] = L"Your game installation is corrupted. Please reinstall the game.";
-const wchar_t kAlreadyInstalled[] = L"This patch is already installed on your system. Installation will abort.";
+const wchar_t kAlreadyInstalled[] =
+    L"This patch is already installed on your system. Installation will abort.";
 const wchar_t kTooOld[] =
     L"The game version is too old for this patch. Ensure you have installed all previous patches and retry. "
     L"Installation will abort.";
@@ -64,7 +67,8 @@ TEST(StartupRefusals, RunningGameAsksUntilItHasQuit) {
   Installation installation(L"1.01");
   SampleGame game;
   ASSERT_TRUE(game.running());
-  const RunRecord run = RunProgram(Patcher(), {{kYes, nullptr}, {kRetry, nullptr}, {kRetry, [&game] { game.Quit(); }}});
+  const RunRecord run =
+      RunProgram(Patcher(), {{kYes, nullptr}, {kRetry, nullptr}, {kRetry, [&game] { game.Quit(); }}});
   ExpectOrdinaryEnd(run);
   // Question, two game boxes, then the run went on to the version check.
   ASSERT_EQ(run.boxes.size(), 4u) << ToJsonLines(run);
@@ -96,7 +100,8 @@ TEST(StartupRefusals, CancelWhileTheGameRunsEndsTheRun) {
 TEST(StartupRefusals, MissingInstallDirMeansNotInstalled) {
   Installation installation(L"1.00");
   installation.SetValue(L"InstallDir", L"");
-  ExpectRefusal(installation, RunAccepting(), L"Error!", L"The game is not installed on your computer!", "error");
+  ExpectRefusal(installation, RunAccepting(), L"Error!", L"The game is not installed on your computer!",
+                "error");
 }
 
 TEST(StartupRefusals, MissingDirectoryIsAnInvalidPath) {
@@ -108,7 +113,8 @@ TEST(StartupRefusals, MissingDirectoryIsAnInvalidPath) {
 
 TEST(StartupRefusals, UnreadableVersionsAreACorruptedInstallation) {
   for (const wchar_t* version : {L"", L"0.0", L"abc"}) {
-    SCOPED_TRACE(testing::Message() << "version \"" << std::string(version, version + wcslen(version)) << "\"");
+    SCOPED_TRACE(testing::Message() << "version \"" << std::string(version, version + wcslen(version))
+                                    << "\"");
     Installation installation(version);
     if (!*version) installation.SetValue(L"Version", L"");
     ExpectRefusal(installation, RunAccepting(), L"Error!", kCorrupted, "error");

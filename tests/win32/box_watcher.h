@@ -82,7 +82,8 @@ class BoxWatcher {
       boxes_.push_back(seen);
       const int button = answer_(seen, static_cast<int>(boxes_.size()) - 1);
       last = box;
-      PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     }
   }
 

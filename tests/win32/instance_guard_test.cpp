@@ -27,7 +27,8 @@ class SampleGame {
     std::string command = "\"Z:" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process_)) {
       return;
     }
     for (int i = 0; i < 500 && !MutexExists("Local\\QTR"); ++i) Sleep(20);
@@ -79,8 +80,8 @@ TEST(InstanceGuard, CancelWhileTheGameRunsLeavesTheNamesUntaken) {
   EXPECT_FALSE(EnsureGameNotRunning(10));
   ASSERT_EQ(watcher.boxes().size(), 1u);
   EXPECT_EQ(watcher.boxes()[0].caption, L"Fehler!");
-  EXPECT_EQ(watcher.boxes()[0].buttons,
-            (std::vector<std::pair<int, std::wstring>>{{kButtonRetry, L"Wiederholen"}, {kButtonCancel, L"Abbrechen"}}));
+  EXPECT_EQ(watcher.boxes()[0].buttons, (std::vector<std::pair<int, std::wstring>>{
+                                            {kButtonRetry, L"Wiederholen"}, {kButtonCancel, L"Abbrechen"}}));
   EXPECT_FALSE(watcher.boxes()[0].topmost);
   game.Quit();
   EXPECT_FALSE(MutexExists("Local\\QTR"));

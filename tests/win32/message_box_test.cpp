@@ -13,7 +13,6 @@ namespace {
 
 using Buttons = std::vector<std::pair<int, std::wstring>>;
 
-
 TEST(MessageBoxes, ErrorBoxInGermanWithoutWindow) {
   CurrentLanguage() = 1031;
   BoxWatcher watcher([](const SeenBox&, int) { return kButtonOk; });
@@ -44,7 +43,8 @@ TEST(MessageBoxes, NoticeBoxInEnglishHasLowerCaseOk) {
   ShowMessage(IDS_CAPTION_SUCCESS, IDS_ALREADY_INSTALLED, kNoticeStyle);
   ASSERT_EQ(watcher.boxes().size(), 1u);
   EXPECT_EQ(watcher.boxes()[0].caption, L"Success!");
-  EXPECT_EQ(watcher.boxes()[0].text, L"This patch is already installed on your system. Installation will abort.");
+  EXPECT_EQ(watcher.boxes()[0].text,
+            L"This patch is already installed on your system. Installation will abort.");
   EXPECT_EQ(watcher.boxes()[0].buttons, (Buttons{{kButtonOk, L"Ok"}}));
   EXPECT_TRUE(watcher.boxes()[0].topmost);
 }
@@ -60,7 +60,9 @@ TEST(MessageBoxes, StartQuestionIsOwnedByTheProgressWindow) {
     ASSERT_EQ(watcher.boxes().size(), 1u);
     const SeenBox& box = watcher.boxes()[0];
     EXPECT_EQ(box.caption, L"Quarrytide");
-    EXPECT_EQ(box.text, L"WARNUNG: Die Installation des Patches beginnt gleich.\nM\u00f6chten Sie wirklich fortfahren?");
+    EXPECT_EQ(
+        box.text,
+        L"WARNUNG: Die Installation des Patches beginnt gleich.\nM\u00f6chten Sie wirklich fortfahren?");
     EXPECT_EQ(box.buttons, (Buttons{{kButtonYes, L"Ja"}, {kButtonNo, L"Nein"}}));
     // Not topmost by its own style; owned by the always-on-top window it
     // is kept above that window.
@@ -76,7 +78,8 @@ TEST(MessageBoxes, BoxesSpeakJapaneseAndRussianInTheirScripts) {
     BoxWatcher watcher([](const SeenBox&, int) { return kButtonYes; });
     EXPECT_EQ(ConfirmStart(u"Quarrytide"), kButtonYes);
     ASSERT_EQ(watcher.boxes().size(), 1u);
-    EXPECT_EQ(watcher.boxes()[0].buttons, (Buttons{{kButtonYes, L"\u306f\u3044"}, {kButtonNo, L"\u3044\u3044\u3048"}}));
+    EXPECT_EQ(watcher.boxes()[0].buttons,
+              (Buttons{{kButtonYes, L"\u306f\u3044"}, {kButtonNo, L"\u3044\u3044\u3048"}}));
   }
   CurrentLanguage() = 1049;
   BoxWatcher watcher([](const SeenBox&, int) { return kButtonOk; });

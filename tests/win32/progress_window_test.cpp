@@ -32,7 +32,8 @@ bool EventExists(const char* name) {
 // Asks the window's thread for an answer from a third thread.
 DWORD WINAPI PingWindow(LPVOID window) {
   DWORD_PTR answer = 0;
-  return SendMessageTimeoutW(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer) ? 1 : 0;
+  return SendMessageTimeoutW(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer) ? 1
+                                                                                                        : 0;
 }
 
 class ProgressWindowTest : public ::testing::Test {
@@ -95,8 +96,8 @@ TEST_F(ProgressWindowTest, FractionsAreClampedAndRounded) {
     const wchar_t* label;
     int bar;
   };
-  const Case cases[] = {{-0.5f, L"0%", 0}, {7.0f, L"100%", 100}, {0.996f, L"100%", 99}, {0.5f, L"50%", 50},
-                        {0.423f, L"42%", 42}, {NAN, L"0%", 0},    {1.0f, L"100%", 100}};
+  const Case cases[] = {{-0.5f, L"0%", 0},    {7.0f, L"100%", 100}, {0.996f, L"100%", 99}, {0.5f, L"50%", 50},
+                        {0.423f, L"42%", 42}, {NAN, L"0%", 0},      {1.0f, L"100%", 100}};
   for (const Case& c : cases) {
     SetCurrentProgress(c.fraction);
     EXPECT_EQ(TextOf(dialog_, IDC_CURRENT_PERCENT), c.label) << c.fraction;

@@ -15,8 +15,9 @@ class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
+        ERROR_SUCCESS);
   }
   void TearDown() override {
     RegCloseKey(key_);
@@ -69,7 +70,8 @@ TEST_F(RegistryTest, ExpandsEnvironmentReferences) {
 
 TEST_F(RegistryTest, NonTextValuesReadAsTheirBytes) {
   const DWORD one = 1;
-  ASSERT_EQ(RegSetValueExA(key_, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key_, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_SUCCESS);
   EXPECT_EQ(ReadRegistryText(At("Number")), std::string("\x01"));
 }
 

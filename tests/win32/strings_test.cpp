@@ -27,9 +27,13 @@ const EnglishText kEnglishTexts[] = {
     {210, u"Your game installation is corrupted. Please reinstall the game."},
     {211, u"This patch is already installed on your system. Installation will abort."},
     {212, u"The game version is higher than the version you are trying to install. Installation will abort."},
-    {213, u"The game version is too old for this patch. Ensure you have installed all previous patches and retry. Installation will abort."},
+    {213,
+     u"The game version is too old for this patch. Ensure you have installed all previous patches and retry. "
+     u"Installation will abort."},
     {214, u"Not enough disk space to install the patch."},
-    {215, u"An error has occured while accessing the disk. Please ensure that no game file is being used, that you have enough disk space, and try again."},
+    {215,
+     u"An error has occured while accessing the disk. Please ensure that no game file is being used, that "
+     u"you have enough disk space, and try again."},
     {216, u"The patch has been properly installed on your system!"},
     {217, u"Success!"},
     {218, u"Installing:"},
@@ -175,7 +179,8 @@ TEST(LocalizedStrings, LookupIsByExactLanguage) {
   // Translations are really different texts, not copies of the English.
   for (uint16_t language : kLanguages) {
     if (language == 1033) continue;
-    EXPECT_NE(LoadLocalizedString(language, IDS_PATCH_INSTALLED), LoadLocalizedString(1033, IDS_PATCH_INSTALLED));
+    EXPECT_NE(LoadLocalizedString(language, IDS_PATCH_INSTALLED),
+              LoadLocalizedString(1033, IDS_PATCH_INSTALLED));
   }
 }
 
