@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
   dpkg-dev xdelta3 bsdiff zstd libdivsufsort-dev
+  locales
 )
 
 missing=()
@@ -50,5 +51,10 @@ if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
   echo "setup: fetching TinyXML's Debian source package"
   mkdir -p third_party
   (cd third_party && apt-get source -q tinyxml)
+fi
+# A German locale, so that the scenarios can also run with a German user
+# language (LC_ALL=de_DE.UTF-8 is what Wine then reports to the patcher).
+if ! locale -a 2>/dev/null | grep -qx de_DE.utf8; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 echo "setup: ready"
