@@ -20,7 +20,10 @@ wine_env_start() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i >/dev/null 2>&1 || true
   fi
-  wineserver -p
+  # wineboot leaves its server running for a few seconds; wait for it to end
+  # so that the persistent one below is the only server of this prefix.
+  wineserver -w >/dev/null 2>&1 || true
+  wineserver -p >/dev/null 2>&1 || wineserver -p
   wineboot >/dev/null 2>&1 || true
   trap wine_env_stop EXIT
 }

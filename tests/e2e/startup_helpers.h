@@ -18,7 +18,7 @@ constexpr int kOk = 1, kCancel = 2, kRetry = 4, kYes = 6, kNo = 7;
 
 const wchar_t kQtrKey[] = L"SOFTWARE\\Morrow\\QTR";
 const wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6D3A1F52-8B0C-4E57-9A21-QTR000000101}";
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6D3A1F52-8B0C-4E57-9A21-0C7A5E1D0101}";
 const wchar_t kEnglishCaption[] = L"Quarrytide: PATCH 1.00 -> 1.01";
 
 using Buttons = std::vector<std::pair<int, std::wstring>>;
