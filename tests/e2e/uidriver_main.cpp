@@ -3,8 +3,9 @@
 // Runs PROGRAM under the UI driver, answers its boxes with the given button
 // ids in turn (the first button for any further box), prints the records as
 // JSON lines (and writes them to FILE) and returns the program's exit code.
-// With --shot, the first progress state whose status line is TEXT and that
-// names a current file is photographed: the whole X display, taken by
+// With --shot, the first progress state whose status line is TEXT, that
+// names a current file and whose current-file bar is at 40% or more is
+// photographed: the whole X display, taken by
 // ImageMagick's import, which Wine starts as a Unix program.
 #include <windows.h>
 
@@ -90,7 +91,8 @@ int main() {
 
   if (!shot.empty()) {
     options.on_progress = [&shot, &shot_status, taken = false](const ProgressRecord& state) mutable {
-      if (taken || state.status != shot_status || state.current_file.empty()) return;
+      // Well into the entry, so that the picture shows the bars moving.
+      if (taken || state.status != shot_status || state.current_file.empty() || state.current_bar < 40) return;
       taken = true;
       TakeScreenshot(shot);
     };
