@@ -22,6 +22,11 @@ step "native build and unit tests"
 configure build/native
 ninja -C build/native -j"$jobs"
 ctest --test-dir build/native -j"$jobs" --output-on-failure
+# Seeded pairs and the diff writer's streams for them, rebuilt under Wine by
+# the patcher's own applier further down.
+rm -rf build/roundtrip && mkdir -p build/roundtrip
+build/native/tools/qtr_roundtrip_fixtures build/roundtrip
+export QTR_ROUNDTRIP_DIR="$QTR_ROOT/build/roundtrip"
 
 step "native unit tests under ASan and UBSan"
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DQTR_SANITIZE=ON
