@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -206,6 +208,7 @@ class Driver {
     for (;;) {
       const DWORD waited = WaitForSingleObject(process_.hProcess, kPollMs);
       if (waited == WAIT_OBJECT_0) break;
+      SampleMemory();
       Scan();
       if (GetTickCount() - start > options_.timeout_ms) {
         record_.timed_out = true;
@@ -217,11 +220,23 @@ class Driver {
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
     record_.exit_code = code;
+    SampleMemory();
     record_.progress_windows_at_exit = static_cast<int>(WindowsOf(process_.dwProcessId).size());
     return record_;
   }
 
  private:
+  // The process's peak committed private memory as far as it can be read:
+  // once the process is gone Wine no longer reports it, so it is sampled at
+  // every poll as well.
+  void SampleMemory() {
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (!GetProcessMemoryInfo(process_.hProcess, &memory, sizeof memory)) return;
+    const size_t peak = std::max<size_t>(memory.PeakPagefileUsage, memory.PagefileUsage);
+    record_.peak_private_bytes = std::max(record_.peak_private_bytes, peak);
+  }
+
   void Scan() {
     std::vector<HWND> boxes;
     for (HWND window : WindowsOf(process_.dwProcessId)) {
@@ -242,6 +257,7 @@ class Driver {
     if (!record_.progress.empty() && SameProgress(record_.progress.back(), state)) return;
     record_.progress.push_back(state);
     record_.progress.back().order = next_order_++;
+    record_.progress.back().ms = GetTickCount() - start_ms_;
     if (options_.on_progress) options_.on_progress(record_.progress.back());
   }
 
@@ -255,6 +271,7 @@ class Driver {
       handled_.insert(box);
       BoxRecord box_record = ReadBox(box);
       box_record.order = next_order_++;
+      box_record.ms = GetTickCount() - start_ms_;
       record_.boxes.push_back(box_record);
       recorded.emplace_back(box, record_.boxes.size() - 1);
     }
@@ -276,6 +293,7 @@ class Driver {
   RunRecord record_;
   std::set<HWND> handled_;
   int next_order_ = 0;
+  const DWORD start_ms_ = GetTickCount();
 };
 
 void AppendUtf8(std::string& out, const std::wstring& text) {
@@ -332,7 +350,7 @@ std::string BoxLine(const BoxRecord& box) {
     line += "{\"id\":" + std::to_string(box.buttons[i].id) + ",\"label\":" + Json(box.buttons[i].label) + "}";
   }
   line += "],\"icon\":" + Json(box.icon) + ",\"topmost\":" + Json(box.topmost) + ",\"owned\":" + Json(box.owned) +
-          ",\"owner_caption\":" + Json(box.owner_caption) + "}}\n";
+          ",\"owner_caption\":" + Json(box.owner_caption) + ",\"ms\":" + std::to_string(box.ms) + "}}\n";
   return line;
 }
 
@@ -341,7 +359,7 @@ std::string ProgressLine(const ProgressRecord& p) {
          ",\"current_file\":" + Json(p.current_file) + ",\"current_percent\":" + Json(p.current_percent) +
          ",\"overall_percent\":" + Json(p.overall_percent) + ",\"current_bar\":" + std::to_string(p.current_bar) +
          ",\"overall_bar\":" + std::to_string(p.overall_bar) + ",\"visible\":" + Json(p.visible) +
-         ",\"topmost\":" + Json(p.topmost) + "}}\n";
+         ",\"topmost\":" + Json(p.topmost) + ",\"ms\":" + std::to_string(p.ms) + "}}\n";
 }
 
 }  // namespace
@@ -377,6 +395,7 @@ std::string ToJsonLines(const RunRecord& record) {
   }
   lines += "{\"exit\":" + std::to_string(record.exit_code) + ",\"timed_out\":" + Json(record.timed_out) +
            ",\"started\":" + Json(record.started) +
-           ",\"windows_at_exit\":" + std::to_string(record.progress_windows_at_exit) + "}\n";
+           ",\"windows_at_exit\":" + std::to_string(record.progress_windows_at_exit) +
+           ",\"peak_private_bytes\":" + std::to_string(record.peak_private_bytes) + "}\n";
   return lines;
 }

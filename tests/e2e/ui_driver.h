@@ -21,6 +21,7 @@ struct BoxRecord {
   bool owned = false;                 // has an owner window
   std::wstring owner_caption;         // the owner's caption when owned
   int order = 0;                      // position among all records of the run
+  unsigned long ms = 0;               // when it was recorded, ms after the start
 };
 
 struct ProgressRecord {
@@ -32,6 +33,7 @@ struct ProgressRecord {
   bool visible = false;
   bool topmost = false;
   int order = 0;  // position among all records of the run
+  unsigned long ms = 0;  // when it was recorded, ms after the start
 };
 
 // One scenario step: what to press on the next box, by button id. `before`
@@ -49,6 +51,7 @@ struct RunRecord {
   std::vector<BoxRecord> boxes;
   std::vector<ProgressRecord> progress;  // each distinct state, in order
   int progress_windows_at_exit = 0;      // windows of the process left at its end
+  size_t peak_private_bytes = 0;         // the process's peak committed private memory
 };
 
 struct RunOptions {
