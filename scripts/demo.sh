@@ -62,6 +62,7 @@ run_edition() {  # run_edition EDITION LANGUAGE STATUS_WHILE_INSTALLING
   set -e
   python3 - "$out/run-$edition.jsonl" <<'PY'
 import json, sys
+last = None
 for line in open(sys.argv[1], encoding="utf-8"):
     record = json.loads(line)
     if "box" in record:
@@ -75,6 +76,8 @@ for line in open(sys.argv[1], encoding="utf-8"):
         if p["status"] and p["current_file"]:
             last = f'{p["status"]} {p["current_file"]}  {p["current_percent"]} / {p["overall_percent"]}'
     elif "exit" in record:
+        if last:
+            print(f"last progress state: {last}")
         print(f'exit code: {record["exit"]}')
 PY
   echo "files changed:"
