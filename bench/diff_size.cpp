@@ -1,58 +1,79 @@
-// Makes the authoring tool's patch payload for one file pair, the way a patch
-// carries an updated file (diff stream, deflated at level 9), verifies it by
-// inflating and decoding with the patcher's decoder, and prints one line:
+// Makes the authoring tool's payload for one updated file, as a patch carries
+// it (MakePayload: the smallest of the whole file and the diff, raw or
+// deflated), verifies it by inflating it and rebuilding the new file with the
+// patcher's decoder over the paged-reader model, and prints one line:
 //   <payload bytes> <diff stream bytes> <seconds> <peak resident KiB>
-// Optional further arguments set the matcher's min_copy and min_gain, for
-// tuning.
+//   <old-file page loads> <old-file pages> <bytes read by the loads>
+//   <diff|whole>
+// The time is that of MakePayload alone (the files are read before).
+//   bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]
 // bench/diff_size.sh runs it next to general binary-diff tools.
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
-#include "diff/diff_decoder.h"
-#include "diff/memory_io.h"
-#include "tools/diff_writer.h"
+#include "tools/apply_cost.h"
+#include "tools/payload.h"
 #include "tools/zlib_codec.h"
 
 namespace {
 
-Bytes ReadFile(const char* path) {
+Bytes ReadFile(const char *path) {
   std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return Bytes((std::istreambuf_iterator<char>(in)),
+               std::istreambuf_iterator<char>());
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc < 3 || argc > 5) {
-    std::fputs("usage: bench_diff_size OLD NEW [MIN_COPY [MIN_GAIN]]\n", stderr);
+    std::fputs("usage: bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]\n",
+               stderr);
     return 2;
   }
   const Bytes old_file = ReadFile(argv[1]);
   const Bytes new_file = ReadFile(argv[2]);
+  PayloadOptions options;
+  if (argc >= 4)
+    options.effort =
+        std::strcmp(argv[3], "fast") == 0 ? Effort::Fast : Effort::Best;
+  if (argc >= 5)
+    options.diff.index_stride = static_cast<uint32_t>(std::atoi(argv[4]));
   const auto start = std::chrono::steady_clock::now();
-  DiffOptions options;
-  if (argc >= 4) options.min_copy = static_cast<uint32_t>(std::atoi(argv[3]));
-  if (argc >= 5) options.min_gain = static_cast<uint32_t>(std::atoi(argv[4]));
-  const Bytes diff = WriteDiff(old_file, new_file, options);
-  const Bytes payload = Compress(diff);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-  Bytes inflated;
-  MemoryReader old_reader(old_file);
-  MemoryWriter writer;
-  bool ok = Inflate(payload, inflated);
-  MemoryReader diff_reader(inflated);
-  ok = ok && DecodeDiff(writer, old_reader, diff_reader) && writer.bytes == new_file;
-  if (!ok) {
-    std::fputs("bench_diff_size: the diff does not rebuild the new file\n", stderr);
-    return 1;
-  }
+  const Payload payload = MakePayload(&old_file, new_file, options);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("%zu %zu %.3f %ld\n", payload.size(), diff.size(), seconds, usage.ru_maxrss);
+
+  Bytes inflated;
+  bool ok = !payload.comp || Inflate(payload.bytes, inflated);
+  if (!payload.comp)
+    inflated = payload.bytes;
+  Bytes rebuilt;
+  ApplyCost cost;
+  if (payload.diff) {
+    ok = ok && inflated.size() == payload.diff_size &&
+         MeasureApply(old_file, inflated, rebuilt, cost);
+  } else {
+    rebuilt = std::move(inflated);
+  }
+  if (!ok || rebuilt != new_file) {
+    std::fputs("bench_diff_size: the payload does not rebuild the new file\n",
+               stderr);
+    return 1;
+  }
+  std::printf("%zu %llu %.3f %ld %llu %llu %llu %s\n", payload.bytes.size(),
+              static_cast<unsigned long long>(payload.diff_size), seconds,
+              usage.ru_maxrss, static_cast<unsigned long long>(cost.page_loads),
+              static_cast<unsigned long long>(cost.old_pages),
+              static_cast<unsigned long long>(cost.page_bytes),
+              payload.diff ? "diff" : "whole");
   return 0;
 }

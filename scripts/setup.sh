@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 xvfb xauth x11-apps imagemagick
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
-  dpkg-dev xdelta3 bsdiff zstd libdivsufsort-dev
+  dpkg-dev xdelta3 bsdiff zstd libzopfli-dev
   locales
 )
 

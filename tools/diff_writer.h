@@ -4,14 +4,19 @@
 // new file is made of an old one.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
 
+// The patcher reads the old file through one resident page of 2^20 bytes and
+// loads another page whenever the decoder reads a byte outside it.
+constexpr uint32_t kOldPageShift = 20;
+
 // Appends `value` in its shortest number form: 1..252 in one byte, 253..508
 // as 252 and one byte, 0 and 509..65535 as 253 and two bytes, up to 2^32-1 as
 // 254 and four bytes, larger values as 255 and eight bytes (big-endian).
-void AppendDiffNumber(Bytes& out, uint64_t value);
+void AppendDiffNumber(Bytes &out, uint64_t value);
 
 // Writes a diff stream step by step. It keeps track of the decoder's mode and
 // old cursor, so callers only say which bytes come from where: the emitter
@@ -21,34 +26,43 @@ void AppendDiffNumber(Bytes& out, uint64_t value);
 // the stream ends right after it. Otherwise the decoder reads the pair 0xA7 X
 // as two literals, which is what they are.
 class DiffStreamWriter {
- public:
+public:
   explicit DiffStreamWriter(uint32_t old_size) : old_size_(old_size) {}
 
   // The next `count` new bytes are old bytes from `old_pos` on.
   void Copy(uint32_t old_pos, uint32_t count);
   // The next `count` new bytes are `bytes`, standing in for as many old bytes
   // from `old_pos` on (which must lie inside the old file).
-  void Replace(uint32_t old_pos, const uint8_t* bytes, size_t count);
+  void Replace(uint32_t old_pos, const uint8_t *bytes, size_t count);
   // The next `count` new bytes are `bytes`, taken from no old bytes.
-  void Insert(const uint8_t* bytes, size_t count);
+  void Insert(const uint8_t *bytes, size_t count);
   // The finished stream; the emitter is spent afterwards.
   Bytes Finish();
 
- private:
+  // The old-file pages the patcher's reader loads for the stream so far
+  // (page 0 at open included), and the page it holds now.
+  uint64_t page_loads() const { return page_loads_; }
+  uint32_t resident_page() const { return page_; }
+
+private:
   enum class Mode { None, Seek, Copy, Insert, Replace };
   void Command(uint8_t opcode);
   void EnterMode(Mode mode, uint8_t opcode);
   void SeekTo(uint32_t old_pos);
   void Literal(uint8_t byte);
+  void ReadOld(uint32_t from, uint64_t count);
 
   Bytes out_;
   uint32_t old_size_;
   uint32_t cursor_ = 0;
+  uint32_t page_ = 0;
+  uint64_t page_loads_ = 1;
   Mode mode_ = Mode::None;
-  bool bare_escape_ = false;  // the last byte written is a literal 0xA7 written once
+  bool bare_escape_ =
+      false; // the last byte written is a literal 0xA7 written once
 };
 
-// Tuning of the matcher.
+// Tuning of the matcher, and its progress report.
 struct DiffOptions {
   // Inside an approximate match, an equal run shorter than this stays as
   // replaced literals rather than a copy and a return to ReplaceMode. On
@@ -58,12 +72,31 @@ struct DiffOptions {
   // A new match is taken only when it gives this many more matching bytes
   // than the current alignment: what a seek and a copy cost.
   uint32_t min_gain = 8;
+  // Every index_stride-th old offset is indexed (4/index_stride bytes of
+  // memory per old byte); matches starting elsewhere are found from inside.
+  uint32_t index_stride = 4;
+  // A match in another old page than the cursor's must give this many more
+  // bytes, while the page loads stay within page_budget loads per old page
+  // (spread over the new file in proportion)...
+  uint32_t page_penalty = 64;
+  // ... and this many once they exceed it.
+  uint32_t over_budget_penalty = 16384;
+  double page_budget = 1.5;
+  // Called with a stage name ("indexing", "matching") and its progress, a
+  // few hundred times at most; may be empty.
+  std::function<void(const char *stage, uint64_t done, uint64_t total)>
+      progress;
 };
 
 // A diff stream that rebuilds `new_file` from `old_file`. Both must be smaller
-// than 2 GiB. Matching: a suffix array of the old file finds the longest exact
-// match at each new position; matches are extended forwards and backwards
-// while they agree more often than not, so that changed bytes between equal
-// ones become ReplaceMode runs, new bytes between matches InsertMode runs and
-// moved blocks seeks. Deterministic: equal inputs give equal streams.
-Bytes WriteDiff(const Bytes& old_file, const Bytes& new_file, const DiffOptions& options = DiffOptions());
+// than 2 GiB. Matching: a sampled suffix index of the old file finds a long
+// exact match at each new position, preferring the old cursor's page; matches
+// are extended forwards and backwards while they agree more often than not,
+// so that changed bytes between equal ones become ReplaceMode runs, new bytes
+// between matches InsertMode runs and moved blocks seeks. A match in another
+// page than the cursor's must be worth a page load, and the more so once the
+// loads exceed their budget, so that the patcher's reader rarely leaves the
+// page it holds. Memory: the index, 4/index_stride bytes per old byte, and
+// the stream. Deterministic: equal inputs give equal streams.
+Bytes WriteDiff(const Bytes &old_file, const Bytes &new_file,
+                const DiffOptions &options = DiffOptions());
