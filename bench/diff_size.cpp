@@ -22,58 +22,46 @@
 
 namespace {
 
-Bytes ReadFile(const char *path) {
+Bytes ReadFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)),
-               std::istreambuf_iterator<char>());
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) {
-    std::fputs("usage: bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]\n",
-               stderr);
+    std::fputs("usage: bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]\n", stderr);
     return 2;
   }
   const Bytes old_file = ReadFile(argv[1]);
   const Bytes new_file = ReadFile(argv[2]);
   PayloadOptions options;
-  if (argc >= 4)
-    options.effort =
-        std::strcmp(argv[3], "fast") == 0 ? Effort::Fast : Effort::Best;
-  if (argc >= 5)
-    options.diff.index_stride = static_cast<uint32_t>(std::atoi(argv[4]));
+  if (argc >= 4) options.effort = std::strcmp(argv[3], "fast") == 0 ? Effort::Fast : Effort::Best;
+  if (argc >= 5) options.diff.index_stride = static_cast<uint32_t>(std::atoi(argv[4]));
   const auto start = std::chrono::steady_clock::now();
   const Payload payload = MakePayload(&old_file, new_file, options);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-          .count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
 
   Bytes inflated;
   bool ok = !payload.comp || Inflate(payload.bytes, inflated);
-  if (!payload.comp)
-    inflated = payload.bytes;
+  if (!payload.comp) inflated = payload.bytes;
   Bytes rebuilt;
   ApplyCost cost;
   if (payload.diff) {
-    ok = ok && inflated.size() == payload.diff_size &&
-         MeasureApply(old_file, inflated, rebuilt, cost);
+    ok = ok && inflated.size() == payload.diff_size && MeasureApply(old_file, inflated, rebuilt, cost);
   } else {
     rebuilt = std::move(inflated);
   }
   if (!ok || rebuilt != new_file) {
-    std::fputs("bench_diff_size: the payload does not rebuild the new file\n",
-               stderr);
+    std::fputs("bench_diff_size: the payload does not rebuild the new file\n", stderr);
     return 1;
   }
   std::printf("%zu %llu %.3f %ld %llu %llu %llu %s\n", payload.bytes.size(),
-              static_cast<unsigned long long>(payload.diff_size), seconds,
-              usage.ru_maxrss, static_cast<unsigned long long>(cost.page_loads),
-              static_cast<unsigned long long>(cost.old_pages),
-              static_cast<unsigned long long>(cost.page_bytes),
-              payload.diff ? "diff" : "whole");
+              static_cast<unsigned long long>(payload.diff_size), seconds, usage.ru_maxrss,
+              static_cast<unsigned long long>(cost.page_loads), static_cast<unsigned long long>(cost.old_pages),
+              static_cast<unsigned long long>(cost.page_bytes), payload.diff ? "diff" : "whole");
   return 0;
 }

@@ -14,34 +14,30 @@ constexpr uint32_t kPageSize = 1u << kOldPageShift;
 // The old file in memory, read as the patcher's PagedReader reads its file:
 // the same interface, and a count of the pages it would load.
 struct PagedModelReader {
-  const uint8_t *data;
+  const uint8_t* data;
   uint32_t size;
   uint32_t position = 0;
   int64_t page = -1;
-  ApplyCost &cost;
+  ApplyCost& cost;
 
-  PagedModelReader(const Bytes &bytes, ApplyCost &counts)
-      : data(bytes.data()), size(static_cast<uint32_t>(bytes.size())),
-        cost(counts) {
+  PagedModelReader(const Bytes& bytes, ApplyCost& counts)
+      : data(bytes.data()), size(static_cast<uint32_t>(bytes.size())), cost(counts) {
     Load(0);
   }
   void Load(int64_t index) {
-    if (index == page)
-      return;
+    if (index == page) return;
     const uint64_t start = static_cast<uint64_t>(index) << kOldPageShift;
-    const uint64_t end =
-        start >= size ? start : std::min<uint64_t>(start + kPageSize, size);
+    const uint64_t end = start >= size ? start : std::min<uint64_t>(start + kPageSize, size);
     ++cost.page_loads;
     cost.page_bytes += end - start;
     page = index;
   }
   int GetByte() {
-    if (position >= size)
-      return -1;
+    if (position >= size) return -1;
     Load(position >> kOldPageShift);
     return data[position++];
   }
-  const uint8_t *Peek(uint32_t &available) {
+  const uint8_t* Peek(uint32_t& available) {
     Load(position >> kOldPageShift);
     const uint32_t in_page = kPageSize - (position & (kPageSize - 1));
     available = size - position < in_page ? size - position : in_page;
@@ -55,109 +51,85 @@ struct PagedModelReader {
 // and runs of literals in blocks only between commands.
 struct CommandCountingReader {
   MemoryReader inner;
-  ApplyCost &cost;
-  uint32_t &position;
-  uint32_t &size;
-  enum class State {
-    Text,
-    Opcode,
-    NumberFirst,
-    NumberRest
-  } state = State::Text;
+  ApplyCost& cost;
+  uint32_t& position;
+  uint32_t& size;
+  enum class State { Text, Opcode, NumberFirst, NumberRest } state = State::Text;
   int number_left = 0;
 
-  CommandCountingReader(const Bytes &diff, ApplyCost &counts)
+  CommandCountingReader(const Bytes& diff, ApplyCost& counts)
       : inner(diff), cost(counts), position(inner.position), size(inner.size) {}
-  CommandCountingReader(const CommandCountingReader &) = delete;
-  CommandCountingReader &operator=(const CommandCountingReader &) = delete;
+  CommandCountingReader(const CommandCountingReader&) = delete;
+  CommandCountingReader& operator=(const CommandCountingReader&) = delete;
 
   int GetByte() {
     const int byte = inner.GetByte();
-    if (byte < 0)
-      return byte;
+    if (byte < 0) return byte;
     switch (state) {
-    case State::Text:
-      if (byte == kDiffEscape)
-        state = State::Opcode;
-      break;
-    case State::Opcode:
-      state = State::Text;
-      if (byte == kDiffCopy)
-        ++cost.copies;
-      if (byte == kDiffSeekBack || byte == kDiffSeekForward)
-        ++cost.seeks;
-      if (byte == kDiffCopy || byte == kDiffSeekBack ||
-          byte == kDiffSeekForward)
-        state = State::NumberFirst;
-      break;
-    case State::NumberFirst:
-      number_left = byte < 252    ? 0
-                    : byte == 252 ? 1
-                    : byte == 253 ? 2
-                    : byte == 254 ? 4
-                                  : 8;
-      state = number_left == 0 ? State::Text : State::NumberRest;
-      break;
-    case State::NumberRest:
-      if (--number_left == 0)
+      case State::Text:
+        if (byte == kDiffEscape) state = State::Opcode;
+        break;
+      case State::Opcode:
         state = State::Text;
-      break;
+        if (byte == kDiffCopy) ++cost.copies;
+        if (byte == kDiffSeekBack || byte == kDiffSeekForward) ++cost.seeks;
+        if (byte == kDiffCopy || byte == kDiffSeekBack || byte == kDiffSeekForward) state = State::NumberFirst;
+        break;
+      case State::NumberFirst:
+        number_left = byte < 252 ? 0 : byte == 252 ? 1 : byte == 253 ? 2 : byte == 254 ? 4 : 8;
+        state = number_left == 0 ? State::Text : State::NumberRest;
+        break;
+      case State::NumberRest:
+        if (--number_left == 0) state = State::Text;
+        break;
     }
     return byte;
   }
-  const uint8_t *Peek(uint32_t &available) { return inner.Peek(available); }
+  const uint8_t* Peek(uint32_t& available) { return inner.Peek(available); }
   void Advance(uint32_t count) { inner.Advance(count); }
 };
 
 // Output bytes, those that come straight from the old file counted apart.
 struct SplittingWriter {
   MemoryWriter inner;
-  const uint8_t *old_begin;
-  const uint8_t *old_end;
-  ApplyCost &cost;
+  const uint8_t* old_begin;
+  const uint8_t* old_end;
+  ApplyCost& cost;
 
   bool PutByte(uint8_t byte) { return inner.PutByte(byte); }
-  bool PutBytes(const uint8_t *bytes, uint32_t count) {
-    if (bytes >= old_begin && bytes < old_end)
-      cost.copied_bytes += count;
+  bool PutBytes(const uint8_t* bytes, uint32_t count) {
+    if (bytes >= old_begin && bytes < old_end) cost.copied_bytes += count;
     return inner.PutBytes(bytes, count);
   }
 };
 
 std::string Grouped(uint64_t value) {
   std::string digits = std::to_string(value);
-  for (size_t at = digits.size(); at > 3; at -= 3)
-    digits.insert(at - 3, ",");
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
   return digits;
 }
 
-} // namespace
+}  // namespace
 
-bool MeasureApply(const Bytes &old_file, const Bytes &diff, Bytes &rebuilt,
-                  ApplyCost &cost) {
+bool MeasureApply(const Bytes& old_file, const Bytes& diff, Bytes& rebuilt, ApplyCost& cost) {
   if (old_file.size() >= (size_t{1} << 31) || diff.size() >= (size_t{1} << 31))
-    throw std::length_error(
-        "files of 2 GiB or more are outside the decoder's range");
+    throw std::length_error("files of 2 GiB or more are outside the decoder's range");
   cost = ApplyCost();
   cost.old_pages = (old_file.size() + kPageSize - 1) >> kOldPageShift;
   cost.diff_size = diff.size();
   PagedModelReader old_reader(old_file, cost);
   CommandCountingReader diff_reader(diff, cost);
-  SplittingWriter writer{MemoryWriter(size_t{1} << 31), old_file.data(),
-                         old_file.data() + old_file.size(), cost};
+  SplittingWriter writer{MemoryWriter(size_t{1} << 31), old_file.data(), old_file.data() + old_file.size(), cost};
   const bool ok = DecodeDiff(writer, old_reader, diff_reader);
   rebuilt = std::move(writer.inner.bytes);
   cost.literal_bytes = rebuilt.size() - cost.copied_bytes;
   return ok;
 }
 
-std::string ApplyCostLine(const ApplyCost &cost) {
+std::string ApplyCostLine(const ApplyCost& cost) {
   char read[32];
-  std::snprintf(read, sizeof read, "%.1f MB",
-                static_cast<double>(cost.page_bytes) / 1e6);
-  return Grouped(cost.page_loads) + " page loads for " +
-         Grouped(cost.old_pages) + " pages (" + read + " read), " +
-         Grouped(cost.copies) + " copies, " + Grouped(cost.seeks) + " seeks, " +
-         Grouped(cost.literal_bytes) + " literal bytes, diff " +
-         Grouped(cost.diff_size) + " bytes";
+  std::snprintf(read, sizeof read, "%.1f MB", static_cast<double>(cost.page_bytes) / 1e6);
+  return Grouped(cost.page_loads) + " page loads for " + Grouped(cost.old_pages) + " pages (" + read + " read), " +
+         Grouped(cost.copies) + " copies, " + Grouped(cost.seeks) + " seeks, " + Grouped(cost.literal_bytes) +
+         " literal bytes, diff " + Grouped(cost.diff_size) + " bytes";
 }

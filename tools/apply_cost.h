@@ -10,24 +10,22 @@
 #include "tools/diff_writer.h"
 
 struct ApplyCost {
-  uint64_t old_pages = 0;    // pages of the old file (an empty file has none)
-  uint64_t page_loads = 0;   // old-file page loads, page 0 at open included
-  uint64_t page_bytes = 0;   // bytes those loads read
-  uint64_t copies = 0;       // Copy commands
-  uint64_t copied_bytes = 0; // new bytes taken from the old file
-  uint64_t seeks = 0;        // SeekBack and SeekForward commands
-  uint64_t literal_bytes =
-      0; // new bytes carried by the stream (inserted or replaced)
-  uint64_t diff_size = 0; // length of the diff stream
+  uint64_t old_pages = 0;      // pages of the old file (an empty file has none)
+  uint64_t page_loads = 0;     // old-file page loads, page 0 at open included
+  uint64_t page_bytes = 0;     // bytes those loads read
+  uint64_t copies = 0;         // Copy commands
+  uint64_t copied_bytes = 0;   // new bytes taken from the old file
+  uint64_t seeks = 0;          // SeekBack and SeekForward commands
+  uint64_t literal_bytes = 0;  // new bytes carried by the stream (inserted or replaced)
+  uint64_t diff_size = 0;      // length of the diff stream
 };
 
 // Decodes `diff` against `old_file` into `rebuilt` and fills `cost`. False
 // when the decoder fails (the stream is malformed for this old file); the
 // figures then cover the commands before the failure. Files of 2 GiB or more
 // are outside the decoder's range and are refused with std::length_error.
-bool MeasureApply(const Bytes &old_file, const Bytes &diff, Bytes &rebuilt,
-                  ApplyCost &cost);
+bool MeasureApply(const Bytes& old_file, const Bytes& diff, Bytes& rebuilt, ApplyCost& cost);
 
 // One line for a summary, e.g. "3 page loads for 5 pages (4.7 MB read),
 // 8,190 copies, 12 seeks, 41,016 literal bytes, diff 1,226,895 bytes".
-std::string ApplyCostLine(const ApplyCost &cost);
+std::string ApplyCostLine(const ApplyCost& cost);

@@ -16,7 +16,7 @@ constexpr uint32_t kOldPageShift = 20;
 // Appends `value` in its shortest number form: 1..252 in one byte, 253..508
 // as 252 and one byte, 0 and 509..65535 as 253 and two bytes, up to 2^32-1 as
 // 254 and four bytes, larger values as 255 and eight bytes (big-endian).
-void AppendDiffNumber(Bytes &out, uint64_t value);
+void AppendDiffNumber(Bytes& out, uint64_t value);
 
 // Writes a diff stream step by step. It keeps track of the decoder's mode and
 // old cursor, so callers only say which bytes come from where: the emitter
@@ -26,16 +26,16 @@ void AppendDiffNumber(Bytes &out, uint64_t value);
 // the stream ends right after it. Otherwise the decoder reads the pair 0xA7 X
 // as two literals, which is what they are.
 class DiffStreamWriter {
-public:
+ public:
   explicit DiffStreamWriter(uint32_t old_size) : old_size_(old_size) {}
 
   // The next `count` new bytes are old bytes from `old_pos` on.
   void Copy(uint32_t old_pos, uint32_t count);
   // The next `count` new bytes are `bytes`, standing in for as many old bytes
   // from `old_pos` on (which must lie inside the old file).
-  void Replace(uint32_t old_pos, const uint8_t *bytes, size_t count);
+  void Replace(uint32_t old_pos, const uint8_t* bytes, size_t count);
   // The next `count` new bytes are `bytes`, taken from no old bytes.
-  void Insert(const uint8_t *bytes, size_t count);
+  void Insert(const uint8_t* bytes, size_t count);
   // The finished stream; the emitter is spent afterwards.
   Bytes Finish();
 
@@ -44,7 +44,7 @@ public:
   uint64_t page_loads() const { return page_loads_; }
   uint32_t resident_page() const { return page_; }
 
-private:
+ private:
   enum class Mode { None, Seek, Copy, Insert, Replace };
   void Command(uint8_t opcode);
   void EnterMode(Mode mode, uint8_t opcode);
@@ -58,8 +58,7 @@ private:
   uint32_t page_ = 0;
   uint64_t page_loads_ = 1;
   Mode mode_ = Mode::None;
-  bool bare_escape_ =
-      false; // the last byte written is a literal 0xA7 written once
+  bool bare_escape_ = false;  // the last byte written is a literal 0xA7 written once
 };
 
 // Tuning of the matcher, and its progress report.
@@ -72,6 +71,9 @@ struct DiffOptions {
   // A new match is taken only when it gives this many more matching bytes
   // than the current alignment: what a seek and a copy cost.
   uint32_t min_gain = 8;
+  // Where the current alignment matches this many bytes on, it is taken as
+  // the match without looking into the index.
+  uint32_t aligned_run = 8;
   // Every index_stride-th old offset is indexed (4/index_stride bytes of
   // memory per old byte); matches starting elsewhere are found from inside.
   uint32_t index_stride = 4;
@@ -84,8 +86,7 @@ struct DiffOptions {
   double page_budget = 1.5;
   // Called with a stage name ("indexing", "matching") and its progress, a
   // few hundred times at most; may be empty.
-  std::function<void(const char *stage, uint64_t done, uint64_t total)>
-      progress;
+  std::function<void(const char* stage, uint64_t done, uint64_t total)> progress;
 };
 
 // A diff stream that rebuilds `new_file` from `old_file`. Both must be smaller
@@ -98,5 +99,4 @@ struct DiffOptions {
 // loads exceed their budget, so that the patcher's reader rarely leaves the
 // page it holds. Memory: the index, 4/index_stride bytes per old byte, and
 // the stream. Deterministic: equal inputs give equal streams.
-Bytes WriteDiff(const Bytes &old_file, const Bytes &new_file,
-                const DiffOptions &options = DiffOptions());
+Bytes WriteDiff(const Bytes& old_file, const Bytes& new_file, const DiffOptions& options = DiffOptions());

@@ -1,6 +1,8 @@
 #include "tools/payload.h"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 #include "tools/zlib_codec.h"
 
@@ -17,69 +19,77 @@ struct Choice {
   Bytes compressed;
 
   bool Better(int candidate, size_t candidate_size) const {
-    return order < 0 || candidate_size < size ||
-           (candidate_size == size && candidate < order);
+    return order < 0 || candidate_size < size || (candidate_size == size && candidate < order);
   }
   void OfferRaw(int candidate, size_t candidate_size) {
-    if (candidate_size == 0 || !Better(candidate, candidate_size))
-      return;
+    if (candidate_size == 0 || !Better(candidate, candidate_size)) return;
     order = candidate;
     size = candidate_size;
     compressed = Bytes();
   }
-  void OfferCompressed(int candidate, Bytes &&bytes) {
-    if (!Better(candidate, bytes.size()))
-      return;
+  void OfferCompressed(int candidate, Bytes&& bytes) {
+    if (!Better(candidate, bytes.size())) return;
     order = candidate;
     size = bytes.size();
     compressed = std::move(bytes);
   }
 };
 
-} // namespace
+}  // namespace
 
-Payload MakePayload(const Bytes *old_file, const Bytes &new_file,
-                    const PayloadOptions &options) {
-  const auto stage = [&](const char *name) {
+Payload MakePayload(const Bytes* old_file, const Bytes& new_file, const PayloadOptions& options) {
+  const auto stage = [&](const char* name) {
     return [&options, name](uint64_t done, uint64_t total) {
-      if (options.progress)
-        options.progress(name, done, total);
+      if (options.progress) options.progress(name, done, total);
     };
   };
-  Choice choice;
-  choice.OfferRaw(kRawNew, new_file.size());
-  Bytes zlib_new = Compress(new_file, stage("deflating"));
-  const size_t zlib_new_size = zlib_new.size();
-  choice.OfferCompressed(kCompNew, std::move(zlib_new));
-
+  // The whole file is deflated beside the diff writer, which is the long
+  // part: progress is reported from the calling thread only.
+  Bytes zlib_new;
+  std::exception_ptr deflate_error;
+  std::thread deflating([&] {
+    try {
+      zlib_new = Compress(new_file);
+    } catch (...) {
+      deflate_error = std::current_exception();
+    }
+  });
   Bytes diff;
-  size_t zlib_diff_size = 0;
   if (old_file != nullptr) {
     DiffOptions diff_options = options.diff;
     diff_options.progress = options.progress;
-    diff = WriteDiff(*old_file, new_file, diff_options);
+    try {
+      diff = WriteDiff(*old_file, new_file, diff_options);
+    } catch (...) {
+      deflating.join();
+      throw;
+    }
+  }
+  deflating.join();
+  if (deflate_error) std::rethrow_exception(deflate_error);
+
+  Choice choice;
+  choice.OfferRaw(kRawNew, new_file.size());
+  const size_t zlib_new_size = zlib_new.size();
+  choice.OfferCompressed(kCompNew, std::move(zlib_new));
+  if (old_file != nullptr) choice.OfferRaw(kRawDiff, diff.size());
+  const bool best = options.effort == Effort::Best;
+  // Zopfli rarely gains more than 5 % over zlib, so a candidate that zlib
+  // ranks more than 5 % behind another is not deflated again. A diff more
+  // than that below the deflated file needs no zlib ranking: only zopfli
+  // deflates it.
+  const auto behind = [](size_t size, size_t other) { return size * 100 > other * 105; };
+  const bool diff_far_ahead = best && old_file != nullptr && behind(zlib_new_size, diff.size());
+  size_t zlib_diff_size = 0;
+  if (old_file != nullptr && !diff_far_ahead) {
     Bytes zlib_diff = Compress(diff, stage("deflating"));
     zlib_diff_size = zlib_diff.size();
     choice.OfferCompressed(kCompDiff, std::move(zlib_diff));
-    choice.OfferRaw(kRawDiff, diff.size());
   }
-
-  if (options.effort == Effort::Best) {
-    // Zopfli rarely gains more than 5 % over zlib: only the candidates that
-    // zlib ranks within that of the best can win by it.
-    const size_t best_zlib = old_file != nullptr
-                                 ? std::min(zlib_new_size, zlib_diff_size)
-                                 : zlib_new_size;
-    const auto close = [&](size_t size) {
-      return size * 100 <= best_zlib * 105;
-    };
-    if (close(zlib_new_size))
-      choice.OfferCompressed(kCompNew,
-                             CompressBest(new_file, stage("deflating best")));
-    if (old_file != nullptr && close(zlib_diff_size))
-      choice.OfferCompressed(kCompDiff,
-                             CompressBest(diff, stage("deflating best")));
-  }
+  if (best && (old_file == nullptr || (!diff_far_ahead && !behind(zlib_new_size, zlib_diff_size))))
+    choice.OfferCompressed(kCompNew, CompressBest(new_file, stage("deflating best")));
+  if (best && old_file != nullptr && (diff_far_ahead || !behind(zlib_diff_size, zlib_new_size)))
+    choice.OfferCompressed(kCompDiff, CompressBest(diff, stage("deflating best")));
 
   Payload payload;
   payload.comp = choice.order == kCompNew || choice.order == kCompDiff;

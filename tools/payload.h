@@ -16,18 +16,17 @@ struct PayloadOptions {
   // Called with a stage ("indexing", "matching", "deflating", "deflating
   // best") and its progress, a few hundred times at most per stage; may be
   // empty.
-  std::function<void(const char *stage, uint64_t done, uint64_t total)>
-      progress;
+  std::function<void(const char* stage, uint64_t done, uint64_t total)> progress;
   // The diff writer's tuning (its progress callback is replaced by the one
   // above).
   DiffOptions diff;
 };
 
 struct Payload {
-  Bytes bytes;            // the resource's bytes, never empty
-  bool comp = false;      // bytes are a zlib stream
-  bool diff = false;      // bytes (inflated when comp) are a diff stream
-  uint64_t diff_size = 0; // the diff stream's length when diff, else 0
+  Bytes bytes;             // the resource's bytes, never empty
+  bool comp = false;       // bytes are a zlib stream
+  bool diff = false;       // bytes (inflated when comp) are a diff stream
+  uint64_t diff_size = 0;  // the diff stream's length when diff, else 0
 };
 
 // The smallest payload that rebuilds `new_file`, from `old_file` when given
@@ -38,5 +37,4 @@ struct Payload {
 // Deterministic in both efforts. Memory beyond the inputs: the diff writer's
 // index while it runs, then the diff and at most two compressed candidates
 // (and zopfli's working set in Best).
-Payload MakePayload(const Bytes *old_file, const Bytes &new_file,
-                    const PayloadOptions &options = PayloadOptions());
+Payload MakePayload(const Bytes* old_file, const Bytes& new_file, const PayloadOptions& options = PayloadOptions());

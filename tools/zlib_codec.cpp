@@ -29,26 +29,24 @@ struct BlockBits {
   unsigned char bits = 0;
 };
 
-BlockBits DeflateBlock(const Bytes &data, size_t start, size_t end) {
+BlockBits DeflateBlock(const Bytes& data, size_t start, size_t end) {
   ZopfliOptions options;
   ZopfliInitOptions(&options);
   // Further iterations of the optimal parser gain about 0.4 % for half as
   // much time again.
   options.numiterations = 1;
   unsigned char bit = 0;
-  unsigned char *raw = nullptr;
+  unsigned char* raw = nullptr;
   size_t raw_size = 0;
-  ZopfliDeflatePart(&options, 2, end == data.size(), data.data(), start, end,
-                    &bit, &raw, &raw_size);
+  ZopfliDeflatePart(&options, 2, end == data.size(), data.data(), start, end, &bit, &raw, &raw_size);
   BlockBits block{Bytes(raw, raw + raw_size), bit};
   std::free(raw);
   return block;
 }
 
 // Appends a block's bits to `out`, whose last byte holds `bits` bits.
-void AppendBits(Bytes &out, unsigned char &bits, const BlockBits &block) {
-  if (block.bytes.empty())
-    return;
+void AppendBits(Bytes& out, unsigned char& bits, const BlockBits& block) {
+  if (block.bytes.empty()) return;
   if (bits == 0) {
     out.insert(out.end(), block.bytes.begin(), block.bytes.end());
   } else {
@@ -58,18 +56,16 @@ void AppendBits(Bytes &out, unsigned char &bits, const BlockBits &block) {
     }
     // The bits of the block's last byte that were pushed on, if any.
     const unsigned used = block.bits == 0 ? 8 : block.bits;
-    if (bits + used <= 8)
-      out.pop_back();
+    if (bits + used <= 8) out.pop_back();
   }
   bits = static_cast<unsigned char>((bits + block.bits) & 7);
 }
 
-} // namespace
+}  // namespace
 
-Bytes Compress(const Bytes &data, const DeflateProgress &progress) {
+Bytes Compress(const Bytes& data, const DeflateProgress& progress) {
   z_stream z{};
-  if (deflateInit(&z, 9) != Z_OK)
-    throw std::runtime_error("zlib compression failed");
+  if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("zlib compression failed");
   Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
   z.next_out = out.data();
   z.avail_out = static_cast<uInt>(out.size());
@@ -77,67 +73,56 @@ Bytes Compress(const Bytes &data, const DeflateProgress &progress) {
   int result = Z_OK;
   while (result == Z_OK) {
     const size_t take = std::min(kChunk, data.size() - done);
-    z.next_in = const_cast<Bytef *>(data.data() + done);
+    z.next_in = const_cast<Bytef*>(data.data() + done);
     z.avail_in = static_cast<uInt>(take);
     done += take;
     result = deflate(&z, done == data.size() ? Z_FINISH : Z_NO_FLUSH);
-    if (progress)
-      progress(done, data.size());
+    if (progress) progress(done, data.size());
   }
   const size_t size = z.total_out;
   deflateEnd(&z);
-  if (result != Z_STREAM_END)
-    throw std::runtime_error("zlib compression failed");
+  if (result != Z_STREAM_END) throw std::runtime_error("zlib compression failed");
   out.resize(size);
   return out;
 }
 
-Bytes CompressBest(const Bytes &data, const DeflateProgress &progress) {
+Bytes CompressBest(const Bytes& data, const DeflateProgress& progress) {
   // Each block is parsed by its own zopfli call, the window reaching into the
   // bytes before it, so blocks can be deflated in parallel and their bits
   // joined in order: the stream is the same for any number of workers.
-  const size_t count =
-      std::max<size_t>(1, (data.size() + kZopfliBlock - 1) / kZopfliBlock);
+  const size_t count = std::max<size_t>(1, (data.size() + kZopfliBlock - 1) / kZopfliBlock);
   std::vector<BlockBits> blocks(count);
   std::atomic<size_t> next{0};
   std::atomic<size_t> finished{0};
   const auto work = [&](bool report) {
     for (size_t i; (i = next++) < count;) {
-      blocks[i] = DeflateBlock(data, i * kZopfliBlock,
-                               std::min(data.size(), (i + 1) * kZopfliBlock));
+      blocks[i] = DeflateBlock(data, i * kZopfliBlock, std::min(data.size(), (i + 1) * kZopfliBlock));
       const size_t done = ++finished;
-      if (report && progress)
-        progress(std::min(data.size(), done * kZopfliBlock), data.size());
+      if (report && progress) progress(std::min(data.size(), done * kZopfliBlock), data.size());
     }
   };
-  const unsigned workers = static_cast<unsigned>(std::min<size_t>(
-      {std::max(1u, std::thread::hardware_concurrency()), kMaxWorkers, count}));
+  const unsigned workers =
+      static_cast<unsigned>(std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxWorkers, count}));
   std::vector<std::thread> helpers;
-  for (unsigned w = 1; w < workers; ++w)
-    helpers.emplace_back(work, false);
-  work(true); // progress is reported from the calling thread only
-  for (auto &helper : helpers)
-    helper.join();
+  for (unsigned w = 1; w < workers; ++w) helpers.emplace_back(work, false);
+  work(true);  // progress is reported from the calling thread only
+  for (auto& helper : helpers) helper.join();
 
   // The zlib header: deflate, 32 KiB window, "maximum compression", with the
   // check bits that make it a multiple of 31.
   Bytes out = {0x78, 0xDA};
   unsigned char bits = 0;
-  for (const BlockBits &block : blocks)
-    AppendBits(out, bits, block);
-  const uLong adler = adler32(adler32(0, nullptr, 0), data.data(),
-                              static_cast<uInt>(data.size()));
-  for (int shift = 24; shift >= 0; shift -= 8)
-    out.push_back(static_cast<uint8_t>(adler >> shift));
+  for (const BlockBits& block : blocks) AppendBits(out, bits, block);
+  const uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
   return out;
 }
 
-bool Inflate(const Bytes &stream, Bytes &out) {
+bool Inflate(const Bytes& stream, Bytes& out) {
   out.clear();
   z_stream z{};
-  if (inflateInit(&z) != Z_OK)
-    return false;
-  z.next_in = const_cast<Bytef *>(stream.data());
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(stream.data());
   z.avail_in = static_cast<uInt>(stream.size());
   uint8_t buffer[1 << 16];
   int result = Z_OK;
@@ -146,8 +131,7 @@ bool Inflate(const Bytes &stream, Bytes &out) {
     z.avail_out = sizeof buffer;
     result = inflate(&z, Z_NO_FLUSH);
     out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
-    if (result == Z_OK && z.avail_in == 0 && z.avail_out != 0)
-      result = Z_BUF_ERROR;
+    if (result == Z_OK && z.avail_in == 0 && z.avail_out != 0) result = Z_BUF_ERROR;
   }
   inflateEnd(&z);
   return result == Z_STREAM_END;

@@ -10,14 +10,14 @@ using DeflateProgress = std::function<void(uint64_t done, uint64_t total)>;
 
 // `data` deflated by zlib at level 9. Deterministic. Reports progress about
 // once per MiB of input.
-Bytes Compress(const Bytes &data, const DeflateProgress &progress = {});
+Bytes Compress(const Bytes& data, const DeflateProgress& progress = {});
 
 // `data` deflated by zopfli's optimal parser, in master blocks of 1 MiB each
 // parsed on its own (with the window reaching into the block before), the
 // same for every run. Usually a few percent smaller than Compress, and some
 // hundred times slower. Reports progress once per block.
-Bytes CompressBest(const Bytes &data, const DeflateProgress &progress = {});
+Bytes CompressBest(const Bytes& data, const DeflateProgress& progress = {});
 
 // Inflates one whole zlib stream into `out`; false for a stream that is
 // corrupt, truncated or fails its Adler-32 check.
-bool Inflate(const Bytes &stream, Bytes &out);
+bool Inflate(const Bytes& stream, Bytes& out);
