@@ -12,10 +12,11 @@ using DeflateProgress = std::function<void(uint64_t done, uint64_t total)>;
 // once per MiB of input.
 Bytes Compress(const Bytes& data, const DeflateProgress& progress = {});
 
-// `data` deflated by zopfli's optimal parser, in master blocks of 1 MiB each
-// parsed on its own (with the window reaching into the block before), the
-// same for every run. Usually a few percent smaller than Compress, and some
-// hundred times slower. Reports progress once per block.
+// `data` deflated by zopfli's optimal parser in deflate blocks of 32 KiB,
+// each parsed on its own (its window reaching into the bytes before), on up
+// to four threads; the stream is the same for any number of them. Usually
+// some percent smaller than Compress, and three to four times slower.
+// Reports progress from the calling thread, at most about 200 times.
 Bytes CompressBest(const Bytes& data, const DeflateProgress& progress = {});
 
 // Inflates one whole zlib stream into `out`; false for a stream that is
