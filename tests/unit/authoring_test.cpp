@@ -10,11 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "engine/internal_error.h"
 #include "manifest/group_selection.h"
 #include "manifest/patch_manifest.h"
 #include "tools/authoring_error.h"
+#include "tools/patch_image.h"
+#include "tools/paths.h"
+#include "tools/self_check.h"
 #include "tools/pe_resources.h"
 #include "tools/zlib_codec.h"
 
@@ -48,16 +52,22 @@ std::vector<Variant> TwoEditions() {
     Variant& v = variants[i];
     v.name = i == 0 ? "censored" : "uncensored";
     const Bytes exe_old = Random(10 + i, 200000);
-    v.old_tree = {{"/qtr.exe", exe_old},
+    v.old_tree.files = {{"/qtr.exe", exe_old},
                   {"/data/assets.pak", data},
                   {"/data/old.txt", Text("gone")},
                   {"/readme.txt", readme_old}};
-    v.new_tree = {{"/qtr.exe", Edited(exe_old, 20 + i)},
+    v.new_tree.files = {{"/qtr.exe", Edited(exe_old, 20 + i)},
                   {"/data/assets.pak", data},
                   {"/bundles/patch.bundle", Random(3, 28853)},
                   {"/readme.txt", readme_new}};
   }
   return variants;
+}
+
+BuildOptions KeyedBy(const std::string& key_file) {
+  BuildOptions options;
+  options.key_file = key_file;
+  return options;
 }
 
 const Bytes& Resource(const BuiltPatch& patch, int id) {
@@ -109,7 +119,7 @@ TEST(BuildPatch, GroupsForEveryoneAndPerVariantAsThePatcherReadsThem) {
             0u);
 
   for (int v = 0; v < 2; ++v) {
-    for (const Bytes* exe : {&variants[v].old_tree.at("/qtr.exe"), &variants[v].new_tree.at("/qtr.exe")}) {
+    for (const std::shared_ptr<const Bytes>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
       int64_t space = 0;
       const FilePatchList list = PlanFor(patch, *exe, space);
       ASSERT_EQ(list.size(), 4u);
@@ -150,8 +160,8 @@ TEST(BuildPatch, SameInputSameBytes) {
   const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   EXPECT_TRUE(a.resources == b.resources);
   // The key file named as the patcher's manifests may write it.
-  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "\\qtr.exe").resources == a.resources);
-  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "/qtr.exe").resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("\\qtr.exe")).resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("/qtr.exe")).resources == a.resources);
 }
 
 TEST(SelfCheck, RefusesADiffThatDoesNotRebuildTheFile) {
@@ -193,38 +203,38 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
   EXPECT_THROW(BuildPatch(identical, DefaultHeader("1.00", "1.01")), AuthoringError);
   EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.00")), AuthoringError);
   EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "one")), AuthoringError);
-  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "readme.txt"), AuthoringError);
+  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("readme.txt")), AuthoringError);
 
   // Variants whose only distinguishing file is the same in both.
   auto alike = variants;
-  alike[1].old_tree["/qtr.exe"] = alike[0].old_tree["/qtr.exe"];
-  alike[1].new_tree["/qtr.exe"] = alike[0].new_tree["/qtr.exe"];
-  alike[1].new_tree["/data/assets.pak"] = Random(5, 100);
+  alike[1].old_tree.files["/qtr.exe"] = alike[0].old_tree.files["/qtr.exe"];
+  alike[1].new_tree.files["/qtr.exe"] = alike[0].new_tree.files["/qtr.exe"];
+  alike[1].new_tree.files["/data/assets.pak"] = Random(5, 100);
   EXPECT_THROW(BuildPatch(alike, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // One variant's patched executable is the other's unpatched one: a checksum
   // would select both groups.
   auto crossed = variants;
-  crossed[1].old_tree["/qtr.exe"] = crossed[0].new_tree["/qtr.exe"];
+  crossed[1].old_tree.files["/qtr.exe"] = crossed[0].new_tree.files["/qtr.exe"];
   EXPECT_THROW(BuildPatch(crossed, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // A file that becomes a directory: the patcher adds before it deletes.
   auto to_dir = variants;
-  for (auto& v : to_dir) v.new_tree["/data/old.txt/inner.txt"] = Text("x");
+  for (auto& v : to_dir) v.new_tree.files["/data/old.txt/inner.txt"] = Text("x");
   EXPECT_THROW(BuildPatch(to_dir, DefaultHeader("1.00", "1.01")), AuthoringError);
   auto to_file = variants;
   for (auto& v : to_file) {
-    v.new_tree.erase("/data/assets.pak");
-    v.new_tree["/data"] = Text("x");
+    v.new_tree.files.erase("/data/assets.pak");
+    v.new_tree.files["/data"] = Text("x");
   }
   EXPECT_THROW(BuildPatch(to_file, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // More files than resource ids 5002..65535 hold.
   Variant many;
   many.name = "all";
-  for (int i = 0; i < 60534; ++i) many.new_tree["/f" + std::to_string(i)] = Text("x");
+  for (int i = 0; i < 60534; ++i) many.new_tree.files["/f" + std::to_string(i)] = Text("x");
   EXPECT_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")), AuthoringError);
-  many.new_tree.erase("/f0");
+  many.new_tree.files.erase("/f0");
   EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")));
 }
 
@@ -234,8 +244,8 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
 TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
   Variant v;
   v.name = "one";
-  v.old_tree = {{"/log.txt", Text("some text that goes away")}, {"/R&D's notes;[1].txt", Text("x")}};
-  v.new_tree = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}, {"/caf\xC3\xA9/&amp;.txt", Text("y")}};
+  v.old_tree.files = {{"/log.txt", Text("some text that goes away")}, {"/R&D's notes;[1].txt", Text("x")}};
+  v.new_tree.files = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}, {"/caf\xC3\xA9/&amp;.txt", Text("y")}};
   const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
   for (const auto& r : patch.resources) EXPECT_FALSE(r.second.empty()) << r.first;
   EXPECT_NO_THROW(SelfCheck(patch, {v}));
@@ -245,7 +255,7 @@ TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
   EXPECT_EQ(list[0]->dir_part + list[0]->name_part, u"\\caf\u00e9\\&amp;.txt");
   EXPECT_EQ(list[3]->kind, Deleted);
   EXPECT_EQ(list[3]->name_part, u"R&D's notes;[1].txt");
-  v.new_tree["/say \"hi\".txt"] = Text("z");  // a name Windows cannot hold
+  v.new_tree.files["/say \"hi\".txt"] = Text("z");  // a name Windows cannot hold
   EXPECT_THROW(BuildPatch({v}, DefaultHeader("1.00", "1.01")), AuthoringError);
 }
 
@@ -275,20 +285,17 @@ TEST_F(TreeDir, ReadsEveryFileWithItsRelativePath) {
   Write("a.txt", "alpha");
   Write("sub/b.bin", "beta");
   const FileTree tree = ReadTree(dir_.string());
-  EXPECT_EQ(tree, (FileTree{{"/a.txt", Text("alpha")}, {"/sub/b.bin", Text("beta")}}));
+  EXPECT_EQ(tree.files, (std::map<std::string, TreeFile>{{"/a.txt", Text("alpha")}, {"/sub/b.bin", Text("beta")}}));
+  EXPECT_EQ(tree.folders, (std::set<std::string>{"/sub"}));
   EXPECT_THROW(ReadTree((dir_ / "missing").string()), AuthoringError);
 }
 
-TEST_F(TreeDir, RefusesCaseTwinsAndHugeFiles) {
+TEST_F(TreeDir, RefusesCaseTwins) {
   Write("Game.ini", "1");
   Write("game.ini", "2");
   EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
   std::filesystem::remove(dir_ / "game.ini");
-  std::ofstream(dir_ / "sub/huge.pak").close();
-  std::filesystem::resize_file(dir_ / "sub/huge.pak", kFileSizeLimit);  // sparse
-  EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
-  std::filesystem::resize_file(dir_ / "sub/huge.pak", 10);
-  EXPECT_EQ(ReadTree(dir_.string()).size(), 2u);
+  EXPECT_EQ(ReadTree(dir_.string()).files.size(), 1u);
 }
 
 TEST_F(TreeDir, AtomicWriteLeavesNoPartialFile) {
