@@ -122,6 +122,9 @@ bool TreeFile::SameBytes(const TreeFile& other) const {
   if (state_->crc && other.state_->crc && *state_->crc != *other.state_->crc) return false;
   if (state_->digest_only || other.state_->digest_only) return Crc() == other.Crc();
   if (state_->bytes && other.state_->bytes) return *state_->bytes == *other.state_->bytes;
+  // One file on disk under two names (trees that share files by hard links).
+  std::error_code ec;
+  if (!state_->bytes && !other.state_->bytes && fs::equivalent(state_->path, other.state_->path, ec)) return true;
   // Block by block: a file in memory is compared against the other's blocks.
   const TreeFile& disk = state_->bytes ? other : *this;
   const TreeFile& second = state_->bytes ? *this : other;

@@ -34,7 +34,11 @@ bool IsData(const ResourceEntry& r) { return !r.type.is_id && r.type.text == u"D
 void CheckStubPatcher(const Bytes& stub) {
   const std::vector<ResourceEntry> resources = Resources(stub, "stub executable");
   const size_t pe = stub.size() >= 0x40 ? (stub[0x3C] | (stub[0x3D] << 8) | (stub[0x3E] << 16)) : 0;
-  const bool gui_i386 = Get16(stub, pe + 4) == 0x014C && Get16(stub, pe + 24) == 0x10B && Get16(stub, pe + 24 + 68) == 2;
+  // The patcher ships for i386; its x86_64 build serves tests on machines
+  // that run no 32-bit code.
+  const uint32_t machine = Get16(stub, pe + 4), magic = Get16(stub, pe + 24);
+  const bool windows_gui = ((machine == 0x014C && magic == 0x10B) || (machine == 0x8664 && magic == 0x20B)) &&
+                        Get16(stub, pe + 24 + 68) == 2;
   std::set<std::pair<uint16_t, uint16_t>> strings;  // (block, language)
   bool dialog = false;
   for (const auto& r : resources) {
@@ -47,9 +51,9 @@ void CheckStubPatcher(const Bytes& stub) {
   bool tables = true;
   for (uint16_t block = kFirstStringBlock; block <= kLastStringBlock; ++block)
     for (const uint16_t language : kLanguages) tables = tables && strings.count({block, language});
-  if (!gui_i386 || !dialog || !tables)
+  if (!windows_gui || !dialog || !tables)
     throw AuthoringError(
-        "stub executable: not the stub patcher (a 32-bit Windows program with the patcher's progress dialog and "
+        "stub executable: not the stub patcher (a Windows GUI program with the patcher's progress dialog and "
         "its string tables in eight languages); build qtr_patch_stub");
 }
 
