@@ -22,6 +22,7 @@
 #include "tools/pe_resources.h"
 #include "tools/zlib_codec.h"
 #include "tests/unit/authoring_fixtures.h"
+#include "tests/unit/test_stub.h"
 
 namespace {
 
@@ -111,6 +112,21 @@ TEST(BuildPatch, SameInputSameBytes) {
   // The key file named as the patcher's manifests may write it.
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("\\qtr.exe")).resources == a.resources);
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("/qtr.exe")).resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("./QTR.exe")).resources != a.resources);
+  EXPECT_NO_THROW(SelfCheck(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("./QTR.exe")), variants));
+}
+
+// Versions as the patcher compares them: major << 16 | minor, so 1.1 and
+// 1.01 are one version and 1.10 is above 1.9.
+TEST(CheckVersions, RefusesEveryPairThePatcherCannotApply) {
+  const std::pair<const char*, const char*> good[] = {{"1.00", "1.01"}, {"1.9", "1.10"}, {"1.99", "2.0"},
+                                                      {"0.1", "0.2"}, {"32767.0", "32767.65535"}};
+  for (const auto& [from, to] : good) EXPECT_NO_THROW(CheckVersions(from, to)) << from << " " << to;
+  const std::pair<const char*, const char*> bad[] = {
+      {"1.01", "1.1"},  {"1.01", "1.00"}, {"1.10", "1.9"},   {"0.0", "1.00"},  {"1.00", "one"},
+      {"1.00", "1"},    {"1.00", "1.0.1"}, {"1.00", "1.65536"}, {"-1.0", "1.0"}, {"1.00", " 1.01"},
+      {"1.00", "1.01 "}, {"32768.0", "32768.1"}, {"", "1.01"}, {"1.00", "1.0x"}};
+  for (const auto& [from, to] : bad) EXPECT_THROW(CheckVersions(from, to), AuthoringError) << from << " " << to;
 }
 
 TEST(SelfCheck, RefusesADiffThatDoesNotRebuildTheFile) {
@@ -209,11 +225,35 @@ TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
 }
 
 TEST(CheckCarriablePath, RefusesNamesWindowsOrThePatcherCannotHold) {
-  for (const char* bad : {"/new.dat", "/sub/UNDIFF.DAT", "/tmp_uncomp.dat", "/a:b", "/a\\b", "/q?", "/x.",
-                          "/dir /f", "/CON", "/nul.txt", "/com1.log", "/bad\x01name", "/\xC3", "/\xFF\xFE"})
+  // Windows' limit of 259 characters less 64 for the installation folder;
+  // counted in 16-bit units, and for a file's folder with "tmp_uncomp.dat".
+  const std::string longest = "/" + std::string(194, 'a');
+  std::string japanese = "/";
+  for (int i = 0; i < 194; ++i) japanese += "\xE3\x82\xA2";  // 194 units, 582 bytes
+  const std::string deep = "/" + std::string(180, 'd') + "/a.txt";  // the folder + tmp_uncomp.dat is 196
+  for (const std::string& bad : {std::string("/new.dat"), std::string("/sub/UNDIFF.DAT"), std::string("/tmp_uncomp.dat"),
+                                 std::string("/a:b"), std::string("/a\\b"), std::string("/q?"), std::string("/x."),
+                                 std::string("/dir /f"), std::string("/CON"), std::string("/nul.txt"),
+                                 std::string("/com1.log"), std::string("/bad\x01name"), std::string("/\xC3"),
+                                 std::string("/\xFF\xFE"), longest + "b", japanese + "\xE3\x82\xA2", deep})
     EXPECT_THROW(CheckCarriablePath(bad), AuthoringError) << bad;
-  for (const char* good : {"/qtr.exe", "/bundles/patch.bundle", "/caf\xC3\xA9.txt", "/console.txt", "/a.b.c"})
+  for (const std::string& good : {std::string("/qtr.exe"), std::string("/bundles/patch.bundle"),
+                                  std::string("/caf\xC3\xA9.txt"), std::string("/console.txt"), std::string("/a.b.c"),
+                                  longest, japanese})
     EXPECT_NO_THROW(CheckCarriablePath(good)) << good;
+  EXPECT_EQ(PathLengthBelowFolder(deep), 196u);
+}
+
+// Paths are compared as Windows compares them: through the upcase table,
+// one 16-bit unit at a time.
+TEST(FoldCase, MatchesNamesTheWayWindowsDoes) {
+  EXPECT_EQ(FoldCase("/Data/Readme.TXT"), FoldCase("/DATA/readme.txt"));
+  EXPECT_EQ(FoldCase("/caf\xC3\xA9"), FoldCase("/CAF\xC3\x89"));                       // é and É
+  EXPECT_EQ(FoldCase("/\xD0\xBF\xD1\x80\xD0\xB8"), FoldCase("/\xD0\x9F\xD0\xA0\xD0\x98"));  // при and ПРИ
+  EXPECT_EQ(FoldCase("/\xC4\x81"), FoldCase("/\xC4\x80"));                              // ā and Ā
+  EXPECT_NE(FoldCase("/stra\xC3\x9F" "e"), FoldCase("/STRASSE"));                      // ß has no one-unit capital
+  EXPECT_NE(FoldCase("/\xE3\x82\xA2"), FoldCase("/\xE3\x82\xA1"));                     // ア and ァ differ
+  EXPECT_NE(FoldCase("/a"), FoldCase("/b"));
 }
 
 class TreeDir : public ::testing::Test {
@@ -245,6 +285,83 @@ TEST_F(TreeDir, RefusesCaseTwins) {
   EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
   std::filesystem::remove(dir_ / "game.ini");
   EXPECT_EQ(ReadTree(dir_.string()).files.size(), 1u);
+}
+
+// Files of 2 GiB or more (sparse here) are left alone when they do not
+// change and deleted by name; only those the patcher must read or write are
+// refused, and an update whose old version is too large is written anew.
+TEST_F(TreeDir, LargeFilesAreLimitedOnlyWhereThePatcherReadsThem) {
+  namespace fs = std::filesystem;
+  auto tree = [&](const std::string& name) {
+    fs::create_directories(dir_ / name / "data");
+    std::ofstream(dir_ / name / "readme.txt") << name;
+    return dir_ / name;
+  };
+  auto huge = [](const fs::path& path, uintmax_t size) {
+    std::ofstream(path).close();
+    fs::resize_file(path, size);
+  };
+  auto build = [&](const fs::path& old_dir, const fs::path& new_dir) {
+    Variant v{"game", ReadTree(old_dir.string()), ReadTree(new_dir.string())};
+    BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
+    SelfCheck(patch, {v});
+    return patch;
+  };
+  const fs::path old_dir = tree("old"), new_dir = tree("new");
+  huge(old_dir / "data/archive.pak", kFileSizeLimit + 5);
+  fs::create_hard_link(old_dir / "data/archive.pak", new_dir / "data/archive.pak");  // the same, unread
+  huge(old_dir / "data/gone.pak", kFileSizeLimit);
+  const BuiltPatch kept = build(old_dir, new_dir);
+  ASSERT_EQ(kept.documents.groups[0].files.size(), 2u);
+  EXPECT_EQ(kept.documents.groups[0].files[0].subpath, "/readme.txt");
+  EXPECT_EQ(kept.documents.groups[0].files[1].kind, Deleted);
+  EXPECT_EQ(kept.documents.groups[0].files[1].subpath, "/data/gone.pak");
+
+  huge(new_dir / "data/movie.bik", kFileSizeLimit);
+  try {
+    build(old_dir, new_dir);
+    FAIL() << "an added file of 2 GiB was accepted";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("/data/movie.bik"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("below 2 GiB"), std::string::npos) << e.what();
+  }
+  fs::remove(new_dir / "data/movie.bik");
+  std::ofstream(new_dir / "data/gone.pak") << "small now";
+  const BuiltPatch shrunk = build(old_dir, new_dir);
+  EXPECT_EQ(shrunk.documents.groups[0].files[0].kind, Added);
+  EXPECT_EQ(shrunk.documents.groups[0].files[0].subpath, "/data/gone.pak");
+}
+
+TEST_F(TreeDir, LinksAreRefusedUnlessFollowedAndFoldersAreListed) {
+  namespace fs = std::filesystem;
+  Write("sub/b.bin", "beta");
+  fs::create_directories(dir_ / "elsewhere/maps");
+  std::ofstream(dir_ / "elsewhere/maps/m1.map") << "map";
+  fs::create_directory(dir_ / "tree");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "tree/linked");
+  fs::create_directory(dir_ / "tree/empty");
+  try {
+    ReadTree((dir_ / "tree").string());
+    FAIL() << "a linked folder was read";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("symbolic link in the tree"), std::string::npos) << e.what();
+  }
+  const FileTree followed = ReadTree((dir_ / "tree").string(), {true});
+  EXPECT_EQ(followed.files.count("/linked/maps/m1.map"), 1u);
+  EXPECT_EQ(followed.folders, (std::set<std::string>{"/empty", "/linked", "/linked/maps"}));
+  fs::create_symlink(dir_ / "sub/b.bin", dir_ / "tree/b.bin");
+  EXPECT_THROW(ReadTree((dir_ / "tree").string()), AuthoringError);
+  EXPECT_EQ(ReadTree((dir_ / "tree").string(), {true}).files.at("/b.bin"), TreeFile(Text("beta")));
+
+  // Folders that disappear stay behind; empty new ones cannot be made.
+  Variant v{"game", followed, followed};
+  v.new_tree.files.erase("/linked/maps/m1.map");
+  v.new_tree.folders = {"/empty", "/fresh"};
+  const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
+  EXPECT_EQ(patch.plans[0].folders_left, (std::vector<std::string>{"/linked", "/linked/maps"}));
+  EXPECT_EQ(patch.plans[0].folders_not_made, (std::vector<std::string>{"/fresh"}));
+  ASSERT_EQ(patch.warnings.size(), 1u);
+  EXPECT_NE(patch.warnings[0].find("/fresh"), std::string::npos);
 }
 
 TEST_F(TreeDir, AtomicWriteLeavesNoPartialFile) {
@@ -340,6 +457,18 @@ TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
                AuthoringError);
   Bytes truncated(with_own.begin(), with_own.begin() + 0x300);
   EXPECT_THROW(ReadPeResources(truncated), AuthoringError);
+}
+
+// Only the stub patcher takes a patch: a Windows GUI program with the
+// progress dialog and the eight languages' string tables, and no patch yet.
+TEST(PeResources, OnlyTheStubPatcherIsAcceptedAsStub) {
+  EXPECT_NO_THROW(CheckStubPatcher(FakeStubPatcher()));
+  EXPECT_THROW(CheckStubPatcher(MinimalGuiImage()), AuthoringError);
+  EXPECT_THROW(CheckStubPatcher(MinimalImage()), AuthoringError);
+  const BuiltPatch patch = BuildPatch(TwoEditions(), DefaultHeader("1.00", "1.01"));
+  const Bytes image = MakePatchExecutable(FakeStubPatcher(), patch);
+  EXPECT_THROW(CheckStubPatcher(image), AuthoringError);  // it carries a patch already
+  EXPECT_EQ(ReadPatchResources(image, "patch").size(), patch.resources.size());
 }
 
 }  // namespace
