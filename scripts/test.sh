@@ -50,7 +50,7 @@ done
 
 step "Win32 build"
 . scripts/wine_env.sh
-configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DQTR_NATIVE_BUILD="$QTR_ROOT/build/native"
 if [ "$QTR_WINE_ARCH" = win32 ]; then
   ninja -C build/win32 -j"$jobs"
 else
@@ -60,7 +60,7 @@ else
   ninja -C build/win32 -j"$jobs" qtr_patch_stub qtr_sample_game_1_00 qtr_sample_game_1_01
   ctest --test-dir build/win32 -R patcher_imports_only_system_dlls --output-on-failure
   step "x86_64 build of the same sources, for the tests (this machine runs no 32-bit code)"
-  configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+  configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DQTR_NATIVE_BUILD="$QTR_ROOT/build/native"
   ninja -C build/win64 -j"$jobs"
 fi
 
