@@ -388,8 +388,17 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
   for (const auto& o : own)
     for (const auto& entry : o) CheckSizeLimits(entry.second);
 
+  WarnOfPairing(variants, plans, common, patch.warnings);
   const std::vector<VariantIndex> index = IndexVariants(variants);
-  const std::string key = any_own ? ChooseKeyFile(variants, index, plans, options.key_file) : std::string();
+  std::string key;
+  try {
+    if (any_own) key = ChooseKeyFile(variants, index, plans, options.key_file);
+  } catch (const AuthoringError& e) {
+    // Trees given to the wrong editions share their key files' checksums.
+    std::string hint;
+    for (const auto& w : patch.warnings) hint += "; " + w;
+    throw AuthoringError(e.what() + hint);
+  }
 
   // Ids: 5001 for the main manifest, then each group's pack document followed
   // by one id per payload of its Added and Updated entries.
@@ -450,7 +459,6 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
   std::sort(patch.resources.begin(), patch.resources.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
 
-  WarnOfPairing(variants, plans, common, patch.warnings);
   WarnOfPaths(variants, plans, patch.warnings);
   return patch;
 }

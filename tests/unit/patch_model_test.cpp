@@ -141,6 +141,35 @@ TEST(Verify, EveryEditionAgainstItsTreesAndFaultsNamed) {
   EXPECT_NE(VerifyText({editions[0]}, broken).find("FAILED"), std::string::npos);
 }
 
+// Editions whose own files turn into another edition's old files: the new
+// trees went to the wrong editions. Where the key file still tells them
+// apart this is a warning; where it cannot, the refusal says why.
+TEST(Summary, WarnsOfTreesPairedWithTheWrongEdition) {
+  std::vector<Variant> variants(2);
+  for (int i = 0; i < 2; ++i) {
+    variants[i].name = i == 0 ? "censored" : "uncensored";
+    variants[i].old_tree.files = {{"/qtr.exe", Random(20 + i, 5000)}, {"/blood.pak", Random(30 + i, 4000)},
+                                  {"/gore.pak", Random(40 + i, 4000)}, {"/data.pak", Random(1, 3000)}};
+  }
+  for (int i = 0; i < 2; ++i) {
+    variants[i].new_tree = variants[1 - i].old_tree;
+    variants[i].new_tree.files["/qtr.exe"] = Random(50 + i, 5000);  // a new executable of its own
+  }
+  const BuiltPatch patch = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+  ASSERT_EQ(patch.warnings.size(), 2u);
+  EXPECT_NE(patch.warnings[0].find("censored: 2 of its 3 own updated files become the old files of uncensored"),
+            std::string::npos)
+      << patch.warnings[0];
+
+  for (int i = 0; i < 2; ++i) variants[i].new_tree = variants[1 - i].old_tree;
+  try {
+    BuildPatch(variants, DefaultHeader("1.00", "1.01"));
+    FAIL() << "editions that no key file tells apart were accepted";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("is its new tree uncensored's?"), std::string::npos) << e.what();
+  }
+}
+
 TEST(Inspect, ReadsGroupsAndEntriesBackAsThePatcherDoes) {
   const BuiltPatch patch = BuildPatch(TwoEditions(), DefaultHeader("1.00", "1.01"));
   const PatchResources resources = ResourcesOf(patch);
