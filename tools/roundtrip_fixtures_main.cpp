@@ -1,12 +1,15 @@
-// qtr_roundtrip_fixtures DIR: writes seeded old/new pairs and the diff streams
-// the diff writer makes for them (NAME.old, NAME.new, NAME.diff), so that the
-// patcher's own applier can rebuild them through real files under Wine.
+// qtr_roundtrip_fixtures DIR: writes seeded old/new pairs, the diff streams
+// the diff writer makes for them and the old-file page loads the apply-cost
+// model counts for them (NAME.old, NAME.new, NAME.diff, NAME.loads), so that
+// the patcher's own applier can rebuild them through real files under Wine
+// and its paged reader be held to the model's count.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
 #include <string>
 
+#include "tools/apply_cost.h"
 #include "tools/diff_writer.h"
 
 namespace {
@@ -82,13 +85,31 @@ int main(int argc, char** argv) {
   Bytes moved = large;
   std::rotate(moved.begin(), moved.begin() + 2 * kMiB + 77, moved.end());
   pairs.push_back({"blocks_moved_across_pages", large, Edit(rng, moved)});
+  // The new file takes the old one's pages back to front, each edited: the
+  // cursor must seek back into earlier pages.
+  const Bytes paged = Random(rng, 4 * kMiB + 999);
+  Bytes backwards;
+  for (size_t page = 4; page-- > 0;) {
+    const Bytes part(paged.begin() + page * kMiB, paged.begin() + std::min(paged.size(), (page + 1) * kMiB + 999));
+    const Bytes edited = Edit(rng, part);
+    backwards.insert(backwards.end(), edited.begin(), edited.end());
+  }
+  pairs.push_back({"pages_back_to_front", paged, backwards});
   pairs.push_back({"escape_runs", Bytes(70000, 0xA7), Edit(rng, Bytes(70000, 0xA7))});
   pairs.push_back({"from_empty", Bytes(), Random(rng, 5000)});
   pairs.push_back({"to_empty", Random(rng, 5000), Bytes()});
   for (const Pair& pair : pairs) {
     const std::string stem = dir + "/" + pair.name;
-    if (!Write(stem + ".old", pair.old_file) || !Write(stem + ".new", pair.new_file) ||
-        !Write(stem + ".diff", WriteDiff(pair.old_file, pair.new_file))) {
+    const Bytes diff = WriteDiff(pair.old_file, pair.new_file);
+    Bytes rebuilt;
+    ApplyCost cost;
+    if (!MeasureApply(pair.old_file, diff, rebuilt, cost) || rebuilt != pair.new_file) {
+      std::fprintf(stderr, "qtr_roundtrip_fixtures: the diff of %s does not rebuild it\n", pair.name);
+      return 1;
+    }
+    const std::string loads = std::to_string(cost.page_loads) + "\n";
+    if (!Write(stem + ".old", pair.old_file) || !Write(stem + ".new", pair.new_file) || !Write(stem + ".diff", diff) ||
+        !Write(stem + ".loads", Bytes(loads.begin(), loads.end()))) {
       std::fprintf(stderr, "qtr_roundtrip_fixtures: cannot write %s\n", stem.c_str());
       return 1;
     }
