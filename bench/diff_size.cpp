@@ -6,7 +6,8 @@
 //   <old-file page loads> <old-file pages> <bytes read by the loads>
 //   <diff|whole>
 // The time is that of MakePayload alone (the files are read before).
-//   bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]
+//   bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE] [DIFF_OUT]
+// DIFF_OUT, when given, receives the diff stream (inflated).
 // bench/diff_size.sh runs it next to general binary-diff tools.
 #include <sys/resource.h>
 
@@ -30,8 +31,8 @@ Bytes ReadFile(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 5) {
-    std::fputs("usage: bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE]\n", stderr);
+  if (argc < 3 || argc > 6) {
+    std::fputs("usage: bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE] [DIFF_OUT]\n", stderr);
     return 2;
   }
   const Bytes old_file = ReadFile(argv[1]);
@@ -58,6 +59,10 @@ int main(int argc, char** argv) {
   if (!ok || rebuilt != new_file) {
     std::fputs("bench_diff_size: the payload does not rebuild the new file\n", stderr);
     return 1;
+  }
+  if (argc >= 6 && payload.diff) {
+    std::ofstream out(argv[5], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(inflated.data()), static_cast<std::streamsize>(inflated.size()));
   }
   std::printf("%zu %llu %.3f %ld %llu %llu %llu %s\n", payload.bytes.size(),
               static_cast<unsigned long long>(payload.diff_size), seconds, usage.ru_maxrss,

@@ -1,23 +1,37 @@
 #!/usr/bin/env bash
-# The demo patch's install phase against a plain copy of the same files, and
+# The install phase of a patch against a plain copy of the same files, and
 # the patcher's peak private memory, measured in one run under Wine.
-#   bench/install_phase.sh [RUNS]     (needs scripts/demo.sh run once before)
+#   bench/install_phase.sh [RUNS]                    the demo patch (run scripts/demo.sh once before)
+#   bench/install_phase.sh RUNS OLD_FILE NEW_FILE    a patch that updates one file, made here by
+#                                                    qtr_author (build/native) from two one-file trees
 # Install phase: from the first progress state with the status "Installing:"
 # to the success box, as the UI driver records them. Plain copy: CopyFileW of
-# the edition's whole 1.01 tree (what the patch writes and more).
+# the whole new tree (what the patch writes and more).
 set -euo pipefail
 export QTR_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$QTR_ROOT"
 runs=${1:-3}
 demo=build/demo
-[ -f "$demo/qtr_demo_patch.exe" ] || { echo "install_phase: run scripts/demo.sh first" >&2; exit 1; }
 export WINEPREFIX=$QTR_ROOT/build/wine-bench
 . scripts/wine_env.sh
-ninja -C "$QTR_WIN_BUILD" uidriver bench_copy_tree >/dev/null
+ninja -C "$QTR_WIN_BUILD" uidriver bench_copy_tree qtr_patch_stub >/dev/null
+if [ $# -ge 3 ]; then
+  patch=build/install_phase/patch.exe
+  tree=build/install_phase/trees
+  rm -rf build/install_phase && mkdir -p "$tree/1.00" "$tree/1.01"
+  cp "$2" "$tree/1.00/server.bin"
+  cp "$3" "$tree/1.01/server.bin"
+  build/native/tools/qtr_author --old "$tree/1.00" --new "$tree/1.01" --from 1.00 --to 1.01 \
+    --stub "$QTR_WIN_BUILD/resources/qtr_patch_stub.exe" --out "$patch" --stats
+else
+  patch=$demo/qtr_demo_patch.exe
+  tree=$demo/trees/censored
+  [ -f "$patch" ] || { echo "install_phase: run scripts/demo.sh first" >&2; exit 1; }
+fi
+log=build/install_phase-run.jsonl
 wine_env_start
 drive=$WINEPREFIX/drive_c
 key='HKLM\SOFTWARE\Morrow\QTR'
-tree="$demo/trees/censored"
 for run in $(seq "$runs"); do
   rm -rf "$drive/QTR" "$drive/copy"
   cp -r "$tree/1.00" "$drive/QTR"
@@ -26,9 +40,9 @@ for run in $(seq "$runs"); do
   wine reg add "$key" /v Lang /t REG_SZ /d 0x409 /f >/dev/null 2>&1
   sync
   copy_ms=$(wine "$QTR_WIN_BUILD/bench/bench_copy_tree.exe" "Z:$QTR_ROOT/$tree/1.01" 'C:\copy' | tr -d '\r')
-  wine "$QTR_WIN_BUILD/tests/e2e/uidriver.exe" --answer 6 --timeout 300000 -- "$demo/qtr_demo_patch.exe" \
-    > "$demo/bench-run.jsonl" 2>/dev/null || true
-  python3 - "$demo/bench-run.jsonl" "$copy_ms" <<'PY'
+  wine "$QTR_WIN_BUILD/tests/e2e/uidriver.exe" --answer 6 --timeout 300000 -- "$patch" \
+    > "$log" 2>/dev/null || true
+  python3 - "$log" "$copy_ms" <<'PY'
 import json, sys
 start = end = peak = None
 for line in open(sys.argv[1], encoding="utf-8"):
