@@ -70,9 +70,9 @@ void AppendBits(Bytes& out, unsigned char& bits, const BlockBits& block) {
 Bytes Compress(const Bytes& data, const DeflateProgress& progress) {
   z_stream z{};
   if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("zlib compression failed");
-  Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
+  // The output grows as it is written, so that a well compressed input
+  // never costs memory for its input's size.
+  Bytes out;
   size_t done = 0;
   int result = Z_OK;
   while (result == Z_OK) {
@@ -80,7 +80,14 @@ Bytes Compress(const Bytes& data, const DeflateProgress& progress) {
     z.next_in = const_cast<Bytef*>(data.data() + done);
     z.avail_in = static_cast<uInt>(take);
     done += take;
-    result = deflate(&z, done == data.size() ? Z_FINISH : Z_NO_FLUSH);
+    const int flush = done == data.size() ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      if (out.size() - z.total_out < kChunk / 4) out.resize(out.size() + kChunk);
+      z.next_out = out.data() + z.total_out;
+      z.avail_out = static_cast<uInt>(out.size() - z.total_out);
+      result = deflate(&z, flush);
+    } while (result == Z_OK && (z.avail_in != 0 || (flush == Z_FINISH && z.avail_out == 0)));
+    if (result == Z_OK && flush == Z_FINISH) continue;
     if (progress) progress(done, data.size());
   }
   const size_t size = z.total_out;
