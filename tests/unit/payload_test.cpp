@@ -35,7 +35,9 @@ Bytes Words(size_t size, uint32_t seed) {
 
 Bytes Rebuild(const Payload& payload, const Bytes* old_file) {
   Bytes inner = payload.bytes;
-  if (payload.comp) EXPECT_TRUE(Inflate(payload.bytes, inner));
+  if (payload.comp) {
+    EXPECT_TRUE(Inflate(payload.bytes, inner));
+  }
   if (!payload.diff) return inner;
   EXPECT_EQ(payload.diff_size, inner.size());
   MemoryReader old_reader(*old_file);
@@ -113,7 +115,9 @@ TEST(CompressBest, BlocksJoinAtEveryBoundary) {
       ASSERT_TRUE(Inflate(stream, back)) << size << (noisy ? " noise" : " words");
       EXPECT_TRUE(back == data) << size;
       EXPECT_TRUE(CompressBest(data) == stream) << size;
-      if (!noisy && size > kBlock) EXPECT_LT(stream.size(), Compress(data).size()) << size;
+      if (!noisy && size > kBlock) {
+        EXPECT_LT(stream.size(), Compress(data).size()) << size;
+      }
     }
   }
 }
