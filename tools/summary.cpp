@@ -50,11 +50,15 @@ Counts CountGroup(const AuthoredGroup& g, const BuiltPatch& patch) {
 }
 
 
-// What applying each diffed file costs, from the first variant that applied it.
-std::map<std::string, ApplyCost> CostsByPath(const std::vector<VariantCheck>& checks) {
+// What applying each diffed file of `g` costs: as the group's own variant
+// applied it, or for the group for everyone the first variant.
+std::map<std::string, ApplyCost> CostsOf(const AuthoredGroup& g, const std::vector<VariantCheck>& checks) {
   std::map<std::string, ApplyCost> costs;
-  for (const auto& check : checks)
+  for (const auto& check : checks) {
+    if (g.filtered && check.name != g.name) continue;
     for (const auto& d : check.diffs) costs.emplace(FoldCase(d.path), d.cost);
+    break;
+  }
   return costs;
 }
 
@@ -62,11 +66,11 @@ std::map<std::string, ApplyCost> CostsByPath(const std::vector<VariantCheck>& ch
 
 std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& patch,
                         const std::vector<VariantCheck>& checks, const SummaryOptions& options) {
-  const std::map<std::string, ApplyCost> costs = CostsByPath(checks);
   std::string out;
   auto line = [&out](const std::string& text) { out += text + "\n"; };
   for (const auto& g : patch.documents.groups) {
     const Counts c = CountGroup(g, patch);
+    const std::map<std::string, ApplyCost> costs = CostsOf(g, checks);
     std::string counts;
     for (int k = 0; k < 3; ++k)
       if (c.files[k] > 0)
