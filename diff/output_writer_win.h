@@ -70,7 +70,7 @@ class OutputWriter {
   ProgressReporter* reporter;
   uint32_t capacity = 0;  // bytes the buffer holds
   uint32_t count = 0;     // bytes waiting in the buffer
-  uint32_t written = 0;  // bytes written to the file since Open
+  uint32_t written = 0;   // bytes written to the file since Open
   std::unique_ptr<uint8_t[]> buffer;
   HANDLE file = INVALID_HANDLE_VALUE;
   WrittenDigest digest;  // CRC-32 and count of the bytes written since Open

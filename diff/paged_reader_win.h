@@ -58,7 +58,7 @@ class PagedReader {
   uint32_t size = 0;      // file size taken at Open (low 32 bits)
   uint32_t position = 0;  // offset of the next byte; the diff decoder sets it to seek
   std::unique_ptr<uint8_t[]> page;
-  uint32_t capacity = 0;  // bytes `page` holds
+  uint32_t capacity = 0;   // bytes `page` holds
   int32_t pageIndex = -1;  // page held in `page`, -1 for none
   HANDLE file = INVALID_HANDLE_VALUE;
 };
