@@ -11,9 +11,9 @@ cd "$QTR_ROOT"
 runs=${1:-3}
 demo=build/demo
 [ -f "$demo/qtr_demo_patch.exe" ] || { echo "install_phase: run scripts/demo.sh first" >&2; exit 1; }
-ninja -C build/win32 uidriver bench_copy_tree >/dev/null
-. scripts/wine_env.sh
 export WINEPREFIX=$QTR_ROOT/build/wine-bench
+. scripts/wine_env.sh
+ninja -C "$QTR_WIN_BUILD" uidriver bench_copy_tree >/dev/null
 wine_env_start
 drive=$WINEPREFIX/drive_c
 key='HKLM\SOFTWARE\Morrow\QTR'
@@ -25,8 +25,8 @@ for run in $(seq "$runs"); do
   wine reg add "$key" /v Version /t REG_SZ /d 1.00 /f >/dev/null 2>&1
   wine reg add "$key" /v Lang /t REG_SZ /d 0x409 /f >/dev/null 2>&1
   sync
-  copy_ms=$(wine build/win32/bench/bench_copy_tree.exe "Z:$QTR_ROOT/$tree/1.01" 'C:\copy' | tr -d '\r')
-  wine build/win32/tests/e2e/uidriver.exe --answer 6 --timeout 300000 -- "$demo/qtr_demo_patch.exe" \
+  copy_ms=$(wine "$QTR_WIN_BUILD/bench/bench_copy_tree.exe" "Z:$QTR_ROOT/$tree/1.01" 'C:\copy' | tr -d '\r')
+  wine "$QTR_WIN_BUILD/tests/e2e/uidriver.exe" --answer 6 --timeout 300000 -- "$demo/qtr_demo_patch.exe" \
     > "$demo/bench-run.jsonl" 2>/dev/null || true
   python3 - "$demo/bench-run.jsonl" "$copy_ms" <<'PY'
 import json, sys

@@ -18,19 +18,24 @@ configure() {
   local dir=$1; shift
   [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 }
+export WINEPREFIX=$QTR_ROOT/build/wine-demo
+. scripts/wine_env.sh
 echo "demo: building the authoring tool and the patcher"
 configure build/native
 ninja -C build/native -j"$jobs" qtr_author qtr_demo_trees >/dev/null
-configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-ninja -C build/win32 -j"$jobs" qtr_patch_stub qtr_sample_game_1_00 qtr_sample_game_1_01 uidriver >/dev/null
+toolchain=cmake/mingw-i686.cmake
+if [ "$QTR_WINE_ARCH" = win64 ]; then
+  echo "demo: this machine runs no 32-bit code: the demo runs the patcher's x86_64 build under 64-bit Wine"
+  toolchain=cmake/mingw-x86_64.cmake
+fi
+configure "$QTR_WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=$toolchain
+ninja -C "$QTR_WIN_BUILD" -j"$jobs" qtr_patch_stub qtr_sample_game_1_00 qtr_sample_game_1_01 uidriver >/dev/null
 
 out=build/demo
 echo "demo: generating the sample installation and making the patch"
-bash scripts/make_demo_patch.sh build/native build/win32 "$out"
+bash scripts/make_demo_patch.sh build/native "$QTR_WIN_BUILD" "$out"
 patch="$out/qtr_demo_patch.exe"
 
-. scripts/wine_env.sh
-export WINEPREFIX=$QTR_ROOT/build/wine-demo
 wine_env_start
 drive=$WINEPREFIX/drive_c
 game_key='HKLM\SOFTWARE\Morrow\QTR'
@@ -57,7 +62,7 @@ run_edition() {  # run_edition EDITION LANGUAGE STATUS_WHILE_INSTALLING
   local shot="$QTR_ROOT/$out/progress-$edition.png"
   rm -f "$shot"
   set +e
-  wine "build/win32/tests/e2e/uidriver.exe" --answer 6 --timeout 300000 \
+  wine "$QTR_WIN_BUILD/tests/e2e/uidriver.exe" --answer 6 --timeout 300000 \
     --shot-status "$installing" --shot "$shot" -- "$patch" > "$out/run-$edition.jsonl" 2>/dev/null
   set -e
   python3 - "$out/run-$edition.jsonl" <<'PY'

@@ -2,12 +2,39 @@
 # for this run, torn down again by wine_env_stop (also on exit).
 #   QTR_ROOT must point at the repository.
 #   QTR_DISPLAY_FIRST  the first X display number to try (default 77)
-export WINEARCH=win32
+# The patcher is a 32-bit program, tested as built (build/win32) under a
+# win32 prefix. A machine whose kernel runs no IA-32 code at all cannot start
+# 32-bit Wine; there the same sources built for x86_64 (build/win64) run
+# under 64-bit Wine in a win64 prefix instead. QTR_WINE_ARCH and
+# QTR_WIN_BUILD say which (QTR_WINE_ARCH may be set to choose).
+#   QTR_WINE_ARCH  win32 or win64
+if [ -z "${QTR_WINE_ARCH:-}" ]; then
+  if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then QTR_WINE_ARCH=win32; else QTR_WINE_ARCH=win64; fi
+fi
+export QTR_WINE_ARCH
+export WINEARCH=$QTR_WINE_ARCH
+export QTR_WIN_BUILD=build/$QTR_WINE_ARCH
 export WINEPREFIX=${WINEPREFIX:-$QTR_ROOT/build/wine}
+if [ "$QTR_WINE_ARCH" = win64 ]; then
+  # wine, wineserver and wineboot of the 64-bit loader, for this script and
+  # everything it starts.
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  qtr_wine_bin=$QTR_ROOT/build/wine64-bin
+  mkdir -p "$qtr_wine_bin"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$qtr_wine_bin/wine"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' > "$qtr_wine_bin/wineserver"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 wineboot.exe "$@"\n' > "$qtr_wine_bin/wineboot"
+  chmod +x "$qtr_wine_bin"/*
+  case ":$PATH:" in *":$qtr_wine_bin:"*) ;; *) export PATH="$qtr_wine_bin:$PATH" ;; esac
+fi
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=${WINEDEBUG:--all}
 
 wine_env_start() {
+  # A prefix is made for one architecture: the win64 one lives beside it.
+  if [ "$QTR_WINE_ARCH" = win64 ]; then
+    case "$WINEPREFIX" in *-win64) ;; *) export WINEPREFIX="$WINEPREFIX-win64" ;; esac
+  fi
   if [ -z "${DISPLAY:-}" ] || [ "${QTR_OWN_DISPLAY:-1}" = 1 ]; then
     local n=${QTR_DISPLAY_FIRST:-77}
     while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done

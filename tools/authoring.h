@@ -1,18 +1,16 @@
 #pragma once
 // Making a patch: from the old and new installation trees of each variant to
-// the documents and payloads the patcher carries, checked by applying them,
-// and the patcher executable that carries them.
+// the documents and payloads the patcher carries. Paths of the old and new
+// trees are matched as Windows matches them (without case); files the same
+// in both are left alone whatever their size.
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tools/diff_writer.h"
+#include "tools/file_tree.h"
 #include "tools/patch_documents.h"
-
-// An installation tree: relative path ("/" separated, with a leading "/")
-// to the file's bytes.
-using FileTree = std::map<std::string, Bytes>;
 
 // One variant of the installation (e.g. one edition of the executable): its
 // old and new trees. The name labels its group in the main manifest.
@@ -24,52 +22,76 @@ struct Variant {
 
 constexpr int kFirstResourceId = 5001;
 constexpr int kLastResourceId = 65535;
+// Files the patcher reads or writes through its 32-bit readers (added and
+// updated files, their old versions, key files) must be smaller than this.
 constexpr uint64_t kFileSizeLimit = uint64_t{1} << 31;
 
 // The game's own registry locations, used when none are given.
 PatchManifest DefaultHeader(const std::string& from, const std::string& to);
 
-// Reads every regular file below `dir`. Raises AuthoringError for a missing
-// or unreadable tree, a file of 2 GiB or more, a path the manifests cannot
-// carry (see CheckCarriablePath) or two paths that differ only in case.
-FileTree ReadTree(const std::string& dir);
+// Raises AuthoringError unless both texts read as versions the way the
+// patcher reads them (two decimal numbers joined by a full stop, the major
+// below 32768 and the minor below 65536), `from` is a version an
+// installation can have (not 0.0) and `to` is above `from` by the patcher's
+// comparison, under which 1.1 and 1.01 are the same version.
+void CheckVersions(const std::string& from, const std::string& to);
 
-// Raises AuthoringError unless `path` can travel in a pack document and be
-// created by the patcher: UTF-8 without control characters, no characters
-// Windows forbids in names, no name ending in a dot or space, no reserved
-// device name, and none of the patcher's temporary file names ("new.dat",
-// "undiff.dat", "tmp_uncomp.dat"), which it creates beside every target.
-void CheckCarriablePath(const std::string& path);
+// What happens to one path of a variant's installation.
+struct Change {
+  FilePatchKind kind = Added;
+  std::string path;                    // as the new tree spells it (the old one for Deleted)
+  const TreeFile* old_file = nullptr;  // Updated, Deleted; and an update written whole
+  const TreeFile* new_file = nullptr;  // Added, Updated
+  // An update written as an added entry, which the patcher writes anew
+  // whatever it finds: the new file is empty (its checksum could never be
+  // read to recognise it as patched), or the old one is too large for the
+  // patcher's readers, or both have the same size and checksum.
+  std::string written_whole;
+};
+
+// A variant's changes and what the patch leaves alone.
+struct VariantPlan {
+  std::map<std::string, Change> changes;  // by FoldCase key
+  uint64_t unchanged_files = 0;
+  uint64_t unchanged_bytes = 0;
+  // Folders of the old version that the new one lacks: the patcher never
+  // removes a folder, so they stay (emptied) in the installation.
+  std::vector<std::string> folders_left;
+  // Empty folders of the new version that the patch cannot create (the
+  // patcher makes folders only for the files it writes).
+  std::vector<std::string> folders_not_made;
+};
+
+// Progress of long work, for a terminal: `done` of `total` units of `stage`
+// on the file `path`; file `index` (from 1) of `count`.
+struct BuildProgress {
+  std::string stage;
+  std::string path;
+  size_t index = 0, count = 0;
+  uint64_t done = 0, total = 0;
+};
+
+struct BuildOptions {
+  // The file whose checksum tells the variants apart, relative to the
+  // installation; empty: the first changed file that does.
+  std::string key_file;
+  bool fast = false;  // zlib -9 instead of the strongest deflate setting
+  std::function<void(const BuildProgress&)> progress;
+};
 
 struct BuiltPatch {
   AuthoredPatch documents;
   std::vector<std::pair<uint16_t, Bytes>> resources;  // ascending ids from 5001
+  std::vector<VariantPlan> plans;                     // one per variant, in order
+  std::vector<std::string> warnings;                  // what a studio should look at
 };
 
-// Works out the groups, payloads and documents. Files the same in every
+// Works out the groups, payloads and documents. Changes the same in every
 // variant go into one group for everyone; the rest into one group per
-// variant, filtered by `key_file` (or, when that is empty, the first path
-// whose checksums tell every variant apart, old and new). Raises
-// AuthoringError for identical versions, variants that no key file tells
-// apart, paths CheckCarriablePath refuses or that are a file in one version
-// and a directory in the other, and more resources than ids 5001..65535 hold.
+// variant, filtered by the key file. Raises AuthoringError for versions
+// CheckVersions refuses, identical versions, variants that no key file
+// tells apart, paths CheckCarriablePath refuses or that are a file in one
+// version and a folder in the other, files too large for the patcher among
+// those it must read or write, and more resources than ids 5001..65535 hold.
 BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest& header,
-                      const std::string& key_file = std::string());
-
-// Applies the patch the way the patcher reads it: the manifest and pack
-// documents through the patcher's own readers and group selection, every
-// payload inflated and every diff decoded by the patcher's decoder, against
-// each variant's old tree, and requires the result to equal that variant's
-// new tree byte for byte, with sizes and checksums as the documents say.
-// Raises AuthoringError naming the first file that would not be rebuilt.
-void SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants);
-
-// The stub patcher with the patch's resources added.
-Bytes MakePatchExecutable(const Bytes& stub, const BuiltPatch& patch);
-
-// Reads a whole file; raises AuthoringError when it cannot.
-Bytes ReadWholeFile(const std::string& path);
-
-// Writes `bytes` to a temporary name beside `path` and renames it into
-// place, so that a failure leaves no half-written file at `path`.
-void WriteFileAtomically(const std::string& path, const Bytes& bytes);
+                      const BuildOptions& options = BuildOptions());

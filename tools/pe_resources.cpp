@@ -12,12 +12,12 @@ constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kSectionCharacteristics = 0x40000040;  // initialised data, readable
 
 uint32_t Get16(const Bytes& b, size_t at) {
-  if (at + 2 > b.size()) throw AuthoringError("stub executable: truncated PE image");
+  if (at + 2 > b.size()) throw AuthoringError("truncated PE image");
   return b[at] | (b[at + 1] << 8);
 }
 
 uint32_t Get32(const Bytes& b, size_t at) {
-  if (at + 4 > b.size()) throw AuthoringError("stub executable: truncated PE image");
+  if (at + 4 > b.size()) throw AuthoringError("truncated PE image");
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
@@ -48,31 +48,31 @@ struct PeLayout {
 
 PeLayout ParseLayout(const Bytes& image) {
   if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z')
-    throw AuthoringError("stub executable: not an MZ executable");
+    throw AuthoringError("not an MZ executable");
   PeLayout pe;
   const size_t signature = Get32(image, 0x3C);
-  if (Get32(image, signature) != 0x00004550) throw AuthoringError("stub executable: no PE signature");
+  if (Get32(image, signature) != 0x00004550) throw AuthoringError("no PE signature");
   pe.coff = signature + 4;
   const uint32_t section_count = Get16(image, pe.coff + 2);
   const uint32_t optional_size = Get16(image, pe.coff + 16);
   pe.optional = pe.coff + 20;
   const uint32_t magic = Get16(image, pe.optional);
-  if (magic != 0x10B && magic != 0x20B) throw AuthoringError("stub executable: unknown optional header");
+  if (magic != 0x10B && magic != 0x20B) throw AuthoringError("unknown optional header");
   pe.data_directories = pe.optional + (magic == 0x10B ? 96 : 112);
   if (Get32(image, pe.data_directories - 4) <= kResourceDirectory)
-    throw AuthoringError("stub executable: no resource data directory");
+    throw AuthoringError("no resource data directory");
   pe.section_alignment = Get32(image, pe.optional + 32);
   pe.file_alignment = Get32(image, pe.optional + 36);
   pe.size_of_headers = Get32(image, pe.optional + 60);
   if (pe.section_alignment == 0 || pe.file_alignment == 0)
-    throw AuthoringError("stub executable: zero section alignment");
+    throw AuthoringError("zero section alignment");
   pe.section_table = pe.optional + optional_size;
   for (uint32_t i = 0; i < section_count; ++i) {
     const size_t h = pe.section_table + i * kSectionHeaderSize;
     pe.sections.push_back(
         {h, Get32(image, h + 8), Get32(image, h + 12), Get32(image, h + 16), Get32(image, h + 20)});
   }
-  if (pe.sections.empty()) throw AuthoringError("stub executable: no sections");
+  if (pe.sections.empty()) throw AuthoringError("no sections");
   return pe;
 }
 
@@ -87,7 +87,7 @@ class TreeReader {
  private:
   size_t Offset(uint32_t rva) const {
     if (rva < section_.virtual_address || rva - section_.virtual_address >= section_.raw_size)
-      throw AuthoringError("stub executable: resource tree points outside its section");
+      throw AuthoringError("resource tree points outside its section");
     return section_.raw_pointer + (rva - section_.virtual_address);
   }
 
@@ -107,7 +107,7 @@ class TreeReader {
 
   void Directory(uint32_t offset, int level, const ResourceName& type, const ResourceName& name,
                  std::vector<ResourceEntry>& out) {
-    if (level > 2) throw AuthoringError("stub executable: resource tree too deep");
+    if (level > 2) throw AuthoringError("resource tree too deep");
     const size_t at = base_ + offset;
     const uint32_t count = Get16(image_, at + 12) + Get16(image_, at + 14);
     for (uint32_t i = 0; i < count; ++i) {
@@ -118,7 +118,7 @@ class TreeReader {
         Directory(target & 0x7FFFFFFFu, level + 1, level == 0 ? key : type, level == 1 ? key : name, out);
         continue;
       }
-      if (level != 2) throw AuthoringError("stub executable: resource data outside the language level");
+      if (level != 2) throw AuthoringError("resource data outside the language level");
       const size_t data_entry = base_ + target;
       ResourceEntry resource;
       resource.type = type;
@@ -129,7 +129,7 @@ class TreeReader {
       if (size > 0) {
         const size_t data = Offset(Get32(image_, data_entry));
         if (data + size > image_.size())
-          throw AuthoringError("stub executable: resource data beyond the file");
+          throw AuthoringError("resource data beyond the file");
         resource.data.assign(image_.begin() + static_cast<long>(data),
                              image_.begin() + static_cast<long>(data + size));
       }
@@ -274,12 +274,12 @@ std::vector<ResourceEntry> ReadPeResources(const Bytes& image) {
   for (const auto& s : pe.sections) {
     if (rva >= s.virtual_address && rva - s.virtual_address < std::max(s.raw_size, s.virtual_size)) {
       if (s.raw_pointer + uint64_t{s.raw_size} > image.size())
-        throw AuthoringError("stub executable: resource section beyond the file");
+        throw AuthoringError("resource section beyond the file");
       TreeReader(image, s, rva).Read(out);
       return out;
     }
   }
-  throw AuthoringError("stub executable: resource tree in no section");
+  throw AuthoringError("resource tree in no section");
 }
 
 Bytes WritePeResources(const Bytes& image, const std::vector<ResourceEntry>& resources) {
@@ -290,7 +290,7 @@ Bytes WritePeResources(const Bytes& image, const std::vector<ResourceEntry>& res
   const Section& last = pe.sections.back();
   const uint64_t raw_end = uint64_t{last.raw_pointer} + last.raw_size;
   if (raw_end != image.size())
-    throw AuthoringError("stub executable: data after the last section would be lost");
+    throw AuthoringError("data after the last section would be lost");
   const uint32_t resource_rva = Get32(image, pe.data_directories + 8 * kResourceDirectory);
   const bool replace_last = resource_rva != 0 && resource_rva == last.virtual_address;
 
@@ -309,9 +309,9 @@ Bytes WritePeResources(const Bytes& image, const std::vector<ResourceEntry>& res
     for (const auto& s : pe.sections)
       if (s.raw_size != 0) first_raw = std::min(first_raw, s.raw_pointer);
     if (header + kSectionHeaderSize > first_raw)
-      throw AuthoringError("stub executable: no room for another section header");
+      throw AuthoringError("no room for another section header");
     for (size_t i = 0; i < kSectionHeaderSize; ++i)
-      if (out[header + i] != 0) throw AuthoringError("stub executable: no room for another section header");
+      if (out[header + i] != 0) throw AuthoringError("no room for another section header");
     va = AlignUp(last.virtual_address + std::max(last.virtual_size, last.raw_size), pe.section_alignment);
     raw_pointer = AlignUp(static_cast<uint32_t>(raw_end), pe.file_alignment);
     Put16(out, pe.coff + 2, static_cast<uint32_t>(pe.sections.size() + 1));

@@ -1,23 +1,39 @@
 // qtr_author: makes a patcher executable from the old and new installation
-// trees of one or more variants.
+// trees of one or more variants, shows what a built one carries, and
+// verifies one against installation trees.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "tools/authoring.h"
 #include "tools/authoring_error.h"
+#include "tools/inspect.h"
+#include "tools/patch_image.h"
+#include "tools/paths.h"
+#include "tools/self_check.h"
+#include "tools/summary.h"
+#include "tools/terminal.h"
+#include "tools/verify.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] =
+const std::string kUsage = std::string() +
     "usage: qtr_author --old DIR --new DIR [--name NAME] [--old DIR --new DIR --name NAME ...]\n"
     "                  --from VERSION --to VERSION --stub STUB.exe --out PATCH.exe [options]\n"
+    "       qtr_author inspect PATCH.exe [--json]\n"
+    "       qtr_author verify PATCH.exe --old DIR [--new DIR] [--old DIR [--new DIR] ...] [--json]\n"
     "\n"
-    "Makes a patcher executable that brings an installation from one version to the next.\n"
+    "Makes a patcher executable that brings an installation from one version to the next; shows\n"
+    "what a patcher executable carries (inspect); applies one, as the patcher would, to old\n"
+    "installation trees without changing them and compares the result with new ones (verify,\n"
+    "exit code 0 only when every edition passes).\n"
     "\n"
     "Trees, one pair per variant of the installation (e.g. two editions of the executable):\n"
     "  --old DIR            the installation before patching; starts a new variant\n"
@@ -25,39 +41,57 @@ const char kUsage[] =
     "  --name NAME          the variant's group name (default: variant1, variant2, ...)\n"
     "  --key-file PATH      the file whose checksum tells the variants apart, relative to the\n"
     "                       installation (default: the first changed file that does)\n"
+    "  --follow-links       read what symbolic links in the trees point to (default: refuse them)\n"
+    "Paths are matched as Windows matches them, without case. A path may need at most " +
+    std::to_string(kWindowsPathLimit - kRoomRequired) + " characters\n"
+    "below the installation folder (Windows' limit of " + std::to_string(kWindowsPathLimit) +
+    " less " + std::to_string(kRoomRequired) + " for the folder itself);\n"
+    "beyond " + std::to_string(kWindowsPathLimit - kRoomWarned) +
+    " a warning says how long an installation folder may be. Files that do not change\n"
+    "may have any size; added and updated files, their old versions and the key file must be\n"
+    "below 2 GiB.\n"
     "\n"
     "Patch:\n"
     "  --from VERSION       the version the installation must have, e.g. 1.00\n"
-    "  --to VERSION         the version after patching, written to the registry, e.g. 1.01\n"
-    "  --reg-path KEY\\VALUE       installation directory   (default SOFTWARE\\Morrow\\QTR\\InstallDir)\n"
+    "  --to VERSION         the version after patching, written to the registry, e.g. 1.01;\n"
+    "                       above --from as the patcher compares versions (1.1 and 1.01 are equal)\n"
+    "  --reg-path KEY\\VALUE       installation folder      (default SOFTWARE\\Morrow\\QTR\\InstallDir)\n"
     "  --reg-version KEY\\VALUE    installed version        (default SOFTWARE\\Morrow\\QTR\\Version)\n"
-    "  --reg-version2 KEY\\VALUE   uninstall entry version  (default the game's uninstall "
-    "entry\\DisplayVersion)\n"
+    "  --reg-version2 KEY\\VALUE   uninstall entry version  (default the game's uninstall entry\\DisplayVersion)\n"
     "  --reg-language KEY\\VALUE   installation language   (default SOFTWARE\\Morrow\\QTR\\Lang)\n"
     "                       registry locations below HKEY_LOCAL_MACHINE; the value name follows the last \\\n"
     "\n"
     "Output:\n"
-    "  --stub STUB.exe      a patcher built without patch resources (the qtr_patch_stub target)\n"
+    "  --stub STUB.exe      the stub patcher (the qtr_patch_stub build: the patcher without a patch)\n"
     "  --out PATCH.exe      the patcher to write\n"
-    "  --out-dir DIR        also write the documents (ID.xml) and payloads (ID.bin) there\n"
+    "  --out-dir DIR        also write the documents (ID.xml) and payloads (ID.bin) there; DIR must be\n"
+    "                       new, empty, or hold only such files from an earlier run, which are replaced\n"
+    "  --fast               zlib level 9 instead of the strongest (slower) deflate setting\n"
+    "  --stats              a fuller table of each diff's figures\n"
+    "  --json               the summary (or inspect's and verify's report) as JSON on standard output\n"
+    "  --quiet              no progress and no summary; warnings and errors only\n"
     "  --help               this text\n"
     "\n"
-    "Every diff and payload is applied to every variant's old tree and checked against its new tree\n"
-    "before anything is written; a failed check writes nothing.\n";
-
-struct Arguments {
-  struct Trees {
-    std::string old_dir, new_dir, name;
-  };
-  std::vector<Trees> trees;
-  std::string from, to, stub, out, out_dir, key_file;
-  std::vector<std::pair<std::string, RegValue*>> registry;
-};
+    "Every payload is applied, as the patcher applies it, to every variant's old tree and checked\n"
+    "against its new tree, and once more over the result as a rerun after an interruption, before\n"
+    "anything is written; a failed check writes nothing.\n";
 
 [[noreturn]] void Usage(const std::string& message) {
-  std::fprintf(stderr, "qtr_author: %s\n\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "qtr_author: %s\n\n%s", message.c_str(), kUsage.c_str());
   std::exit(2);
 }
+
+struct TreePair {
+  std::string old_dir, new_dir, name;
+};
+
+struct Arguments {
+  std::string command;  // "make", "inspect" or "verify"
+  std::string patch;    // inspect, verify
+  std::vector<TreePair> trees;
+  std::string from, to, stub, out, out_dir, key_file;
+  bool fast = false, stats = false, json = false, quiet = false, follow_links = false;
+};
 
 RegValue SplitLocation(const std::string& text) {
   const size_t slash = text.rfind('\\');
@@ -66,17 +100,47 @@ RegValue SplitLocation(const std::string& text) {
   return {text.substr(0, slash), text.substr(slash + 1)};
 }
 
-void Run(int argc, char** argv) {
+const std::vector<std::string> kValueOptions = {"--old",  "--new",         "--name",        "--key-file",
+                                                "--from", "--to",          "--stub",        "--out",
+                                                "--out-dir", "--reg-path", "--reg-version", "--reg-version2",
+                                                "--reg-language"};
+const std::vector<std::string> kFlags = {"--fast", "--stats", "--json", "--quiet", "--follow-links"};
+
+bool Known(const std::vector<std::string>& list, const std::string& option) {
+  return std::find(list.begin(), list.end(), option) != list.end();
+}
+
+Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
   Arguments a;
-  PatchManifest header = DefaultHeader("", "");
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
+  size_t i = 0;
+  a.command = "make";
+  if (!args.empty() && (args[0] == "inspect" || args[0] == "verify")) {
+    a.command = args[0];
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0) Usage(a.command + " needs the patch executable first");
+    a.patch = args[1];
+    i = 2;
+  }
+  for (; i < args.size(); ++i) {
+    const std::string& option = args[i];
     if (option == "--help" || option == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage.c_str(), stdout);
       std::exit(0);
     }
-    if (i + 1 >= argc) Usage("missing value after " + option);
-    const std::string value = argv[++i];
+    if (Known(kFlags, option)) {
+      bool& flag = option == "--fast"    ? a.fast
+                   : option == "--stats" ? a.stats
+                   : option == "--json"  ? a.json
+                   : option == "--quiet" ? a.quiet
+                                         : a.follow_links;
+      flag = true;
+      continue;
+    }
+    if (!Known(kValueOptions, option)) {
+      if (option.rfind("-", 0) == 0) Usage("unknown option " + option);
+      Usage("unexpected argument " + option + " (options come as --name VALUE)");
+    }
+    if (i + 1 >= args.size()) Usage("missing value after " + option);
+    const std::string& value = args[++i];
     if (option == "--old") {
       a.trees.push_back({value, "", ""});
     } else if (option == "--new" || option == "--name") {
@@ -102,12 +166,50 @@ void Run(int argc, char** argv) {
       header.reg_version = SplitLocation(value);
     } else if (option == "--reg-version2") {
       header.reg_version2 = SplitLocation(value);
-    } else if (option == "--reg-language") {
-      header.reg_language = SplitLocation(value);
     } else {
-      Usage("unknown option " + option);
+      header.reg_language = SplitLocation(value);
     }
   }
+  return a;
+}
+
+// Refuses an --out that is not a regular file, and an --out-dir that holds
+// anything but this tool's own earlier output, which is cleared.
+void PrepareOutputs(const Arguments& a) {
+  std::error_code ec;
+  const fs::file_status out = fs::symlink_status(fs::u8path(a.out), ec);
+  if (fs::exists(out) && !fs::is_regular_file(out))
+    throw AuthoringError("--out " + a.out + " exists and is not a regular file; name a new file or an old patch");
+  if (a.out_dir.empty()) return;
+  const fs::path dir = fs::u8path(a.out_dir);
+  const fs::file_status status = fs::symlink_status(dir, ec);
+  if (!fs::exists(status)) return;
+  if (!fs::is_directory(status)) throw AuthoringError("--out-dir " + a.out_dir + " exists and is not a folder");
+  static const std::regex kOwn("[0-9]+\\.(xml|bin)");
+  std::vector<fs::path> own;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().u8string();
+    if (!entry.is_regular_file(ec) || !std::regex_match(name, kOwn))
+      throw AuthoringError("--out-dir " + a.out_dir + " holds " + name +
+                           ", which this tool did not write; give a new or empty folder");
+    own.push_back(entry.path());
+  }
+  for (const auto& path : own) fs::remove(path, ec);
+}
+
+void WriteOutDir(const std::string& dir, const BuiltPatch& patch) {
+  std::error_code ec;
+  fs::create_directories(fs::u8path(dir), ec);
+  if (ec) throw AuthoringError("cannot create " + dir + ": " + ec.message());
+  std::vector<int> documents = {kFirstResourceId};
+  for (const auto& g : patch.documents.groups) documents.push_back(g.pack_id);
+  for (const auto& r : patch.resources) {
+    const bool xml = std::find(documents.begin(), documents.end(), r.first) != documents.end();
+    WriteFileAtomically(dir + "/" + std::to_string(r.first) + (xml ? ".xml" : ".bin"), r.second);
+  }
+}
+
+int Make(const Arguments& a, PatchManifest header) {
   if (a.trees.empty()) Usage("no --old and --new trees given");
   for (const auto& t : a.trees)
     if (t.new_dir.empty()) Usage("variant with --old " + t.old_dir + " has no --new");
@@ -115,58 +217,101 @@ void Run(int argc, char** argv) {
   if (a.stub.empty() || a.out.empty()) Usage("--stub and --out are required");
   header.from = a.from;
   header.to = a.to;
-
+  CheckVersions(a.from, a.to);
+  PrepareOutputs(a);
   const Bytes stub = ReadWholeFile(a.stub);
+  CheckStubPatcher(stub);
+
+  Progress progress(!a.quiet && IsTerminal(stderr));
   std::vector<Variant> variants;
   for (size_t i = 0; i < a.trees.size(); ++i) {
     Variant v;
     v.name = a.trees[i].name.empty() ? "variant" + std::to_string(i + 1) : a.trees[i].name;
-    v.old_tree = ReadTree(a.trees[i].old_dir);
-    v.new_tree = ReadTree(a.trees[i].new_dir);
+    progress.Show("reading " + a.trees[i].old_dir);
+    v.old_tree = ReadTree(a.trees[i].old_dir, {a.follow_links});
+    progress.Show("reading " + a.trees[i].new_dir);
+    v.new_tree = ReadTree(a.trees[i].new_dir, {a.follow_links});
     variants.push_back(std::move(v));
   }
-  const BuiltPatch patch = BuildPatch(variants, header, a.key_file);
-  SelfCheck(patch, variants);
+  BuildOptions options;
+  options.key_file = a.key_file;
+  options.fast = a.fast;
+  options.progress = [&progress](const BuildProgress& p) {
+    progress.Show("[" + std::to_string(p.index) + "/" + std::to_string(p.count) + "] " + p.stage + " " + p.path +
+                  (p.total > 1 ? " " + std::to_string(p.done * 100 / p.total) + "%" : ""));
+  };
+  progress.Show("comparing the trees");
+  const BuiltPatch patch = BuildPatch(variants, header, options);
+  progress.Show("self-check: applying the patch to every variant");
+  const std::vector<VariantCheck> checks = SelfCheck(patch, variants);
   const Bytes image = MakePatchExecutable(stub, patch);
+  progress.Done();
 
-  if (!a.out_dir.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(a.out_dir, ec);
-    if (ec) throw AuthoringError("cannot create " + a.out_dir);
-    std::vector<int> documents = {kFirstResourceId};
-    for (const auto& g : patch.documents.groups) documents.push_back(g.pack_id);
-    for (const auto& r : patch.resources) {
-      const bool xml = std::find(documents.begin(), documents.end(), r.first) != documents.end();
-      WriteFileAtomically(a.out_dir + "/" + std::to_string(r.first) + (xml ? ".xml" : ".bin"), r.second);
-    }
-  }
+  if (!a.out_dir.empty()) WriteOutDir(a.out_dir, patch);
   WriteFileAtomically(a.out, image);
 
-  for (const auto& g : patch.documents.groups) {
-    std::printf("group %s (pack %d): %zu files, required_space %lld\n",
-                g.filtered ? ("\"" + g.name + "\" keyed by " + g.filename).c_str() : "for everyone",
-                g.pack_id, g.files.size(), static_cast<long long>(g.RequiredSpace()));
-    for (const auto& f : g.files) {
-      static const char* const kKinds[] = {"added", "updated", "deleted"};
-      std::printf("  %-7s %s", kKinds[f.kind], f.subpath.c_str());
-      if (f.kind != Deleted)
-        std::printf("  id %d, %s%s%llu bytes", f.id, f.diff ? "diff " : "", f.comp ? "zlib " : "",
-                    static_cast<unsigned long long>(f.comp   ? f.comp_size
-                                                    : f.diff ? f.diff_size
-                                                             : f.size));
-      std::printf("\n");
-    }
+  if (a.json) {
+    std::fputs(SummaryJson(variants, patch, checks).c_str(), stdout);
+  } else if (a.quiet) {
+    for (const auto& w : patch.warnings) std::fprintf(stderr, "qtr_author: warning: %s\n", w.c_str());
+  } else {
+    SummaryOptions summary;
+    summary.stats = a.stats;
+    std::fputs(SummaryText(variants, patch, checks, summary).c_str(), stdout);
+    std::printf("self-check passed for %zu variant(s); wrote %s (%zu bytes)\n", variants.size(), a.out.c_str(),
+                image.size());
   }
-  std::printf("self-check passed for %zu variant(s); wrote %s (%zu bytes)\n", variants.size(), a.out.c_str(),
-              image.size());
+  return 0;
+}
+
+PatchResources LoadPatch(const std::string& path) { return ReadPatchResources(ReadWholeFile(path), path); }
+
+int Inspect(const Arguments& a) {
+  if (!a.trees.empty() || !a.out.empty() || !a.stub.empty()) Usage("inspect takes the patch executable only");
+  const PatchResources resources = LoadPatch(a.patch);
+  const PatchContents contents = ReadPatchContents(resources);
+  std::fputs((a.json ? InspectJson(contents, resources) : InspectText(contents, resources)).c_str(), stdout);
+  return 0;
+}
+
+int Verify(const Arguments& a) {
+  if (a.trees.empty()) Usage("verify needs at least one --old tree");
+  const PatchResources resources = LoadPatch(a.patch);
+  ReadPatchContents(resources);  // a main manifest the patcher cannot read is refused here
+  Progress progress(!a.quiet && IsTerminal(stderr));
+  std::vector<Edition> editions;
+  for (const auto& t : a.trees) {
+    Edition e;
+    e.old_dir = t.old_dir;
+    e.new_dir = t.new_dir;
+    progress.Show("reading " + t.old_dir);
+    e.old_tree = ReadTree(t.old_dir, {a.follow_links});
+    if (!t.new_dir.empty()) {
+      progress.Show("reading " + t.new_dir);
+      e.new_tree = ReadTree(t.new_dir, {a.follow_links});
+    }
+    editions.push_back(std::move(e));
+  }
+  progress.Show("applying the patch");
+  const std::vector<EditionResult> results = VerifyPatch(resources, editions);
+  progress.Done();
+  std::fputs((a.json ? VerifyJson(editions, results) : VerifyText(editions, results)).c_str(), stdout);
+  return std::all_of(results.begin(), results.end(), [](const EditionResult& r) { return r.ok(); }) ? 0 : 1;
+}
+
+int Run(const std::vector<std::string>& args) {
+  PatchManifest header = DefaultHeader("", "");
+  const Arguments a = Parse(args, header);
+  if (a.command == "inspect") return Inspect(a);
+  if (a.command == "verify") return Verify(a);
+  return Make(a, header);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    Run(argc, argv);
-    return 0;
+    return Run(CommandLineArguments(argc, argv));
   } catch (const AuthoringError& e) {
     std::fprintf(stderr, "qtr_author: %s\n", e.what());
   } catch (const std::exception& e) {

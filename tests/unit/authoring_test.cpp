@@ -10,61 +10,21 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "engine/internal_error.h"
 #include "manifest/group_selection.h"
 #include "manifest/patch_manifest.h"
 #include "tools/authoring_error.h"
+#include "tools/patch_image.h"
+#include "tools/paths.h"
+#include "tools/self_check.h"
 #include "tools/pe_resources.h"
 #include "tools/zlib_codec.h"
+#include "tests/unit/authoring_fixtures.h"
+#include "tests/unit/test_stub.h"
 
 namespace {
-
-Bytes Random(uint32_t seed, size_t size) {
-  std::mt19937 rng(seed);
-  Bytes b(size);
-  for (auto& x : b) x = static_cast<uint8_t>(rng() % 64);  // compressible, like game data
-  return b;
-}
-
-Bytes Edited(Bytes b, uint32_t seed) {
-  std::mt19937 rng(seed);
-  for (int i = 0; i < 20; ++i) b[rng() % b.size()] ^= 0xA7;
-  const Bytes extra = Random(seed + 1, 3000);
-  b.insert(b.begin() + static_cast<long>(b.size() / 3), extra.begin(), extra.end());
-  return b;
-}
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// Two editions of an installation that differ in their executable; both get
-// the same new bundle, lose the same old file and get the same new readme.
-std::vector<Variant> TwoEditions() {
-  const Bytes data = Random(1, 50000);
-  const Bytes readme_old = Text(std::string(4000, 'r') + "version 1.00");
-  const Bytes readme_new = Text(std::string(4000, 'r') + "version 1.01");
-  std::vector<Variant> variants(2);
-  for (int i = 0; i < 2; ++i) {
-    Variant& v = variants[i];
-    v.name = i == 0 ? "censored" : "uncensored";
-    const Bytes exe_old = Random(10 + i, 200000);
-    v.old_tree = {{"/qtr.exe", exe_old},
-                  {"/data/assets.pak", data},
-                  {"/data/old.txt", Text("gone")},
-                  {"/readme.txt", readme_old}};
-    v.new_tree = {{"/qtr.exe", Edited(exe_old, 20 + i)},
-                  {"/data/assets.pak", data},
-                  {"/bundles/patch.bundle", Random(3, 28853)},
-                  {"/readme.txt", readme_new}};
-  }
-  return variants;
-}
-
-const Bytes& Resource(const BuiltPatch& patch, int id) {
-  for (const auto& r : patch.resources)
-    if (r.first == id) return r.second;
-  throw std::runtime_error("no resource " + std::to_string(id));
-}
 
 DataResourceLoader LoaderOf(const BuiltPatch& patch) {
   return [&patch](int id) {
@@ -109,7 +69,7 @@ TEST(BuildPatch, GroupsForEveryoneAndPerVariantAsThePatcherReadsThem) {
             0u);
 
   for (int v = 0; v < 2; ++v) {
-    for (const Bytes* exe : {&variants[v].old_tree.at("/qtr.exe"), &variants[v].new_tree.at("/qtr.exe")}) {
+    for (const std::shared_ptr<const Bytes>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
       int64_t space = 0;
       const FilePatchList list = PlanFor(patch, *exe, space);
       ASSERT_EQ(list.size(), 4u);
@@ -150,8 +110,23 @@ TEST(BuildPatch, SameInputSameBytes) {
   const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   EXPECT_TRUE(a.resources == b.resources);
   // The key file named as the patcher's manifests may write it.
-  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "\\qtr.exe").resources == a.resources);
-  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "/qtr.exe").resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("\\qtr.exe")).resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("/qtr.exe")).resources == a.resources);
+  EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("./QTR.exe")).resources != a.resources);
+  EXPECT_NO_THROW(SelfCheck(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("./QTR.exe")), variants));
+}
+
+// Versions as the patcher compares them: major << 16 | minor, so 1.1 and
+// 1.01 are one version and 1.10 is above 1.9.
+TEST(CheckVersions, RefusesEveryPairThePatcherCannotApply) {
+  const std::pair<const char*, const char*> good[] = {{"1.00", "1.01"}, {"1.9", "1.10"}, {"1.99", "2.0"},
+                                                      {"0.1", "0.2"}, {"32767.0", "32767.65535"}};
+  for (const auto& [from, to] : good) EXPECT_NO_THROW(CheckVersions(from, to)) << from << " " << to;
+  const std::pair<const char*, const char*> bad[] = {
+      {"1.01", "1.1"},  {"1.01", "1.00"}, {"1.10", "1.9"},   {"0.0", "1.00"},  {"1.00", "one"},
+      {"1.00", "1"},    {"1.00", "1.0.1"}, {"1.00", "1.65536"}, {"-1.0", "1.0"}, {"1.00", " 1.01"},
+      {"1.00", "1.01 "}, {"32768.0", "32768.1"}, {"", "1.01"}, {"1.00", "1.0x"}};
+  for (const auto& [from, to] : bad) EXPECT_THROW(CheckVersions(from, to), AuthoringError) << from << " " << to;
 }
 
 TEST(SelfCheck, RefusesADiffThatDoesNotRebuildTheFile) {
@@ -193,38 +168,38 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
   EXPECT_THROW(BuildPatch(identical, DefaultHeader("1.00", "1.01")), AuthoringError);
   EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.00")), AuthoringError);
   EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "one")), AuthoringError);
-  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.01"), "readme.txt"), AuthoringError);
+  EXPECT_THROW(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("readme.txt")), AuthoringError);
 
   // Variants whose only distinguishing file is the same in both.
   auto alike = variants;
-  alike[1].old_tree["/qtr.exe"] = alike[0].old_tree["/qtr.exe"];
-  alike[1].new_tree["/qtr.exe"] = alike[0].new_tree["/qtr.exe"];
-  alike[1].new_tree["/data/assets.pak"] = Random(5, 100);
+  alike[1].old_tree.files["/qtr.exe"] = alike[0].old_tree.files["/qtr.exe"];
+  alike[1].new_tree.files["/qtr.exe"] = alike[0].new_tree.files["/qtr.exe"];
+  alike[1].new_tree.files["/data/assets.pak"] = Random(5, 100);
   EXPECT_THROW(BuildPatch(alike, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // One variant's patched executable is the other's unpatched one: a checksum
   // would select both groups.
   auto crossed = variants;
-  crossed[1].old_tree["/qtr.exe"] = crossed[0].new_tree["/qtr.exe"];
+  crossed[1].old_tree.files["/qtr.exe"] = crossed[0].new_tree.files["/qtr.exe"];
   EXPECT_THROW(BuildPatch(crossed, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // A file that becomes a directory: the patcher adds before it deletes.
   auto to_dir = variants;
-  for (auto& v : to_dir) v.new_tree["/data/old.txt/inner.txt"] = Text("x");
+  for (auto& v : to_dir) v.new_tree.files["/data/old.txt/inner.txt"] = Text("x");
   EXPECT_THROW(BuildPatch(to_dir, DefaultHeader("1.00", "1.01")), AuthoringError);
   auto to_file = variants;
   for (auto& v : to_file) {
-    v.new_tree.erase("/data/assets.pak");
-    v.new_tree["/data"] = Text("x");
+    v.new_tree.files.erase("/data/assets.pak");
+    v.new_tree.files["/data"] = Text("x");
   }
   EXPECT_THROW(BuildPatch(to_file, DefaultHeader("1.00", "1.01")), AuthoringError);
 
   // More files than resource ids 5002..65535 hold.
   Variant many;
   many.name = "all";
-  for (int i = 0; i < 60534; ++i) many.new_tree["/f" + std::to_string(i)] = Text("x");
+  for (int i = 0; i < 60534; ++i) many.new_tree.files["/f" + std::to_string(i)] = Text("x");
   EXPECT_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")), AuthoringError);
-  many.new_tree.erase("/f0");
+  many.new_tree.files.erase("/f0");
   EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")));
 }
 
@@ -234,8 +209,8 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
 TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
   Variant v;
   v.name = "one";
-  v.old_tree = {{"/log.txt", Text("some text that goes away")}, {"/R&D's notes;[1].txt", Text("x")}};
-  v.new_tree = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}, {"/caf\xC3\xA9/&amp;.txt", Text("y")}};
+  v.old_tree.files = {{"/log.txt", Text("some text that goes away")}, {"/R&D's notes;[1].txt", Text("x")}};
+  v.new_tree.files = {{"/log.txt", Bytes()}, {"/empty.cfg", Bytes()}, {"/caf\xC3\xA9/&amp;.txt", Text("y")}};
   const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
   for (const auto& r : patch.resources) EXPECT_FALSE(r.second.empty()) << r.first;
   EXPECT_NO_THROW(SelfCheck(patch, {v}));
@@ -245,16 +220,40 @@ TEST(BuildPatch, EmptyFilesAndSpecialNamesSurviveThePatchersReaders) {
   EXPECT_EQ(list[0]->dir_part + list[0]->name_part, u"\\caf\u00e9\\&amp;.txt");
   EXPECT_EQ(list[3]->kind, Deleted);
   EXPECT_EQ(list[3]->name_part, u"R&D's notes;[1].txt");
-  v.new_tree["/say \"hi\".txt"] = Text("z");  // a name Windows cannot hold
+  v.new_tree.files["/say \"hi\".txt"] = Text("z");  // a name Windows cannot hold
   EXPECT_THROW(BuildPatch({v}, DefaultHeader("1.00", "1.01")), AuthoringError);
 }
 
 TEST(CheckCarriablePath, RefusesNamesWindowsOrThePatcherCannotHold) {
-  for (const char* bad : {"/new.dat", "/sub/UNDIFF.DAT", "/tmp_uncomp.dat", "/a:b", "/a\\b", "/q?", "/x.",
-                          "/dir /f", "/CON", "/nul.txt", "/com1.log", "/bad\x01name", "/\xC3", "/\xFF\xFE"})
+  // Windows' limit of 259 characters less 64 for the installation folder;
+  // counted in 16-bit units, and for a file's folder with "tmp_uncomp.dat".
+  const std::string longest = "/" + std::string(194, 'a');
+  std::string japanese = "/";
+  for (int i = 0; i < 194; ++i) japanese += "\xE3\x82\xA2";  // 194 units, 582 bytes
+  const std::string deep = "/" + std::string(180, 'd') + "/a.txt";  // the folder + tmp_uncomp.dat is 196
+  for (const std::string& bad : {std::string("/new.dat"), std::string("/sub/UNDIFF.DAT"), std::string("/tmp_uncomp.dat"),
+                                 std::string("/a:b"), std::string("/a\\b"), std::string("/q?"), std::string("/x."),
+                                 std::string("/dir /f"), std::string("/CON"), std::string("/nul.txt"),
+                                 std::string("/com1.log"), std::string("/bad\x01name"), std::string("/\xC3"),
+                                 std::string("/\xFF\xFE"), longest + "b", japanese + "\xE3\x82\xA2", deep})
     EXPECT_THROW(CheckCarriablePath(bad), AuthoringError) << bad;
-  for (const char* good : {"/qtr.exe", "/bundles/patch.bundle", "/caf\xC3\xA9.txt", "/console.txt", "/a.b.c"})
+  for (const std::string& good : {std::string("/qtr.exe"), std::string("/bundles/patch.bundle"),
+                                  std::string("/caf\xC3\xA9.txt"), std::string("/console.txt"), std::string("/a.b.c"),
+                                  longest, japanese})
     EXPECT_NO_THROW(CheckCarriablePath(good)) << good;
+  EXPECT_EQ(PathLengthBelowFolder(deep), 196u);
+}
+
+// Paths are compared as Windows compares them: through the upcase table,
+// one 16-bit unit at a time.
+TEST(FoldCase, MatchesNamesTheWayWindowsDoes) {
+  EXPECT_EQ(FoldCase("/Data/Readme.TXT"), FoldCase("/DATA/readme.txt"));
+  EXPECT_EQ(FoldCase("/caf\xC3\xA9"), FoldCase("/CAF\xC3\x89"));                       // é and É
+  EXPECT_EQ(FoldCase("/\xD0\xBF\xD1\x80\xD0\xB8"), FoldCase("/\xD0\x9F\xD0\xA0\xD0\x98"));  // при and ПРИ
+  EXPECT_EQ(FoldCase("/\xC4\x81"), FoldCase("/\xC4\x80"));                              // ā and Ā
+  EXPECT_NE(FoldCase("/stra\xC3\x9F" "e"), FoldCase("/STRASSE"));                      // ß has no one-unit capital
+  EXPECT_NE(FoldCase("/\xE3\x82\xA2"), FoldCase("/\xE3\x82\xA1"));                     // ア and ァ differ
+  EXPECT_NE(FoldCase("/a"), FoldCase("/b"));
 }
 
 class TreeDir : public ::testing::Test {
@@ -275,20 +274,94 @@ TEST_F(TreeDir, ReadsEveryFileWithItsRelativePath) {
   Write("a.txt", "alpha");
   Write("sub/b.bin", "beta");
   const FileTree tree = ReadTree(dir_.string());
-  EXPECT_EQ(tree, (FileTree{{"/a.txt", Text("alpha")}, {"/sub/b.bin", Text("beta")}}));
+  EXPECT_EQ(tree.files, (std::map<std::string, TreeFile>{{"/a.txt", Text("alpha")}, {"/sub/b.bin", Text("beta")}}));
+  EXPECT_EQ(tree.folders, (std::set<std::string>{"/sub"}));
   EXPECT_THROW(ReadTree((dir_ / "missing").string()), AuthoringError);
 }
 
-TEST_F(TreeDir, RefusesCaseTwinsAndHugeFiles) {
+TEST_F(TreeDir, RefusesCaseTwins) {
   Write("Game.ini", "1");
   Write("game.ini", "2");
   EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
   std::filesystem::remove(dir_ / "game.ini");
-  std::ofstream(dir_ / "sub/huge.pak").close();
-  std::filesystem::resize_file(dir_ / "sub/huge.pak", kFileSizeLimit);  // sparse
-  EXPECT_THROW(ReadTree(dir_.string()), AuthoringError);
-  std::filesystem::resize_file(dir_ / "sub/huge.pak", 10);
-  EXPECT_EQ(ReadTree(dir_.string()).size(), 2u);
+  EXPECT_EQ(ReadTree(dir_.string()).files.size(), 1u);
+}
+
+// Files of 2 GiB or more (sparse here) are left alone when they do not
+// change and deleted by name; only those the patcher must read or write are
+// refused, and an update whose old version is too large is written anew.
+TEST_F(TreeDir, LargeFilesAreLimitedOnlyWhereThePatcherReadsThem) {
+  namespace fs = std::filesystem;
+  auto tree = [&](const std::string& name) {
+    fs::create_directories(dir_ / name / "data");
+    std::ofstream(dir_ / name / "readme.txt") << name;
+    return dir_ / name;
+  };
+  auto huge = [](const fs::path& path, uintmax_t size) {
+    std::ofstream(path).close();
+    fs::resize_file(path, size);
+  };
+  auto build = [&](const fs::path& old_dir, const fs::path& new_dir) {
+    Variant v{"game", ReadTree(old_dir.string()), ReadTree(new_dir.string())};
+    BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
+    SelfCheck(patch, {v});
+    return patch;
+  };
+  const fs::path old_dir = tree("old"), new_dir = tree("new");
+  huge(old_dir / "data/archive.pak", kFileSizeLimit + 5);
+  fs::create_hard_link(old_dir / "data/archive.pak", new_dir / "data/archive.pak");  // the same, unread
+  huge(old_dir / "data/gone.pak", kFileSizeLimit);
+  const BuiltPatch kept = build(old_dir, new_dir);
+  ASSERT_EQ(kept.documents.groups[0].files.size(), 2u);
+  EXPECT_EQ(kept.documents.groups[0].files[0].subpath, "/readme.txt");
+  EXPECT_EQ(kept.documents.groups[0].files[1].kind, Deleted);
+  EXPECT_EQ(kept.documents.groups[0].files[1].subpath, "/data/gone.pak");
+
+  huge(new_dir / "data/movie.bik", kFileSizeLimit);
+  try {
+    build(old_dir, new_dir);
+    FAIL() << "an added file of 2 GiB was accepted";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("/data/movie.bik"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("below 2 GiB"), std::string::npos) << e.what();
+  }
+  fs::remove(new_dir / "data/movie.bik");
+  std::ofstream(new_dir / "data/gone.pak") << "small now";
+  const BuiltPatch shrunk = build(old_dir, new_dir);
+  EXPECT_EQ(shrunk.documents.groups[0].files[0].kind, Added);
+  EXPECT_EQ(shrunk.documents.groups[0].files[0].subpath, "/data/gone.pak");
+}
+
+TEST_F(TreeDir, LinksAreRefusedUnlessFollowedAndFoldersAreListed) {
+  namespace fs = std::filesystem;
+  Write("sub/b.bin", "beta");
+  fs::create_directories(dir_ / "elsewhere/maps");
+  std::ofstream(dir_ / "elsewhere/maps/m1.map") << "map";
+  fs::create_directory(dir_ / "tree");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "tree/linked");
+  fs::create_directory(dir_ / "tree/empty");
+  try {
+    ReadTree((dir_ / "tree").string());
+    FAIL() << "a linked folder was read";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("symbolic link in the tree"), std::string::npos) << e.what();
+  }
+  const FileTree followed = ReadTree((dir_ / "tree").string(), {true});
+  EXPECT_EQ(followed.files.count("/linked/maps/m1.map"), 1u);
+  EXPECT_EQ(followed.folders, (std::set<std::string>{"/empty", "/linked", "/linked/maps"}));
+  fs::create_symlink(dir_ / "sub/b.bin", dir_ / "tree/b.bin");
+  EXPECT_THROW(ReadTree((dir_ / "tree").string()), AuthoringError);
+  EXPECT_EQ(ReadTree((dir_ / "tree").string(), {true}).files.at("/b.bin"), TreeFile(Text("beta")));
+
+  // Folders that disappear stay behind; empty new ones cannot be made.
+  Variant v{"game", followed, followed};
+  v.new_tree.files.erase("/linked/maps/m1.map");
+  v.new_tree.folders = {"/empty", "/fresh"};
+  const BuiltPatch patch = BuildPatch({v}, DefaultHeader("1.00", "1.01"));
+  EXPECT_EQ(patch.plans[0].folders_left, (std::vector<std::string>{"/linked", "/linked/maps"}));
+  EXPECT_EQ(patch.plans[0].folders_not_made, (std::vector<std::string>{"/fresh"}));
+  ASSERT_EQ(patch.warnings.size(), 1u);
+  EXPECT_NE(patch.warnings[0].find("/fresh"), std::string::npos);
 }
 
 TEST_F(TreeDir, AtomicWriteLeavesNoPartialFile) {
@@ -384,6 +457,18 @@ TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
                AuthoringError);
   Bytes truncated(with_own.begin(), with_own.begin() + 0x300);
   EXPECT_THROW(ReadPeResources(truncated), AuthoringError);
+}
+
+// Only the stub patcher takes a patch: a Windows GUI program with the
+// progress dialog and the eight languages' string tables, and no patch yet.
+TEST(PeResources, OnlyTheStubPatcherIsAcceptedAsStub) {
+  EXPECT_NO_THROW(CheckStubPatcher(FakeStubPatcher()));
+  EXPECT_THROW(CheckStubPatcher(MinimalGuiImage()), AuthoringError);
+  EXPECT_THROW(CheckStubPatcher(MinimalImage()), AuthoringError);
+  const BuiltPatch patch = BuildPatch(TwoEditions(), DefaultHeader("1.00", "1.01"));
+  const Bytes image = MakePatchExecutable(FakeStubPatcher(), patch);
+  EXPECT_THROW(CheckStubPatcher(image), AuthoringError);  // it carries a patch already
+  EXPECT_EQ(ReadPatchResources(image, "patch").size(), patch.resources.size());
 }
 
 }  // namespace

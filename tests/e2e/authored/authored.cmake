@@ -1,0 +1,25 @@
+# A patch made by the authoring tool (the native build named by
+# QTR_NATIVE_BUILD) into this build's stub patcher, from the trees of
+# make_trees.py, and a copy of it signed with a self-made certificate.
+if(NOT QTR_NATIVE_BUILD)
+  return()
+endif()
+set(authored_dir ${CMAKE_CURRENT_BINARY_DIR}/authored)
+set(authored_patch ${authored_dir}/patch.exe)
+set(authored_signed ${authored_dir}/patch-signed.exe)
+add_custom_command(OUTPUT ${authored_patch} ${authored_signed}
+  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/authored/make_trees.py ${authored_dir}/trees
+  COMMAND ${QTR_NATIVE_BUILD}/tools/qtr_author --old ${authored_dir}/trees/old --new ${authored_dir}/trees/new
+    --from 1.00 --to 1.01 --fast --quiet
+    --reg-path SOFTWARE\\\\QtrAuthored\\\\InstallDir --reg-version SOFTWARE\\\\QtrAuthored\\\\Version
+    --reg-version2 SOFTWARE\\\\QtrAuthored\\\\Uninstall\\\\DisplayVersion --reg-language SOFTWARE\\\\QtrAuthored\\\\Lang
+    --stub $<TARGET_FILE:qtr_patch_stub> --out ${authored_patch}
+  COMMAND openssl req -x509 -newkey rsa:2048 -nodes -keyout ${authored_dir}/key.pem -out ${authored_dir}/cert.pem
+    -days 3650 -subj /CN=Quarrytide-test-signing
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${authored_signed}
+  COMMAND osslsigncode sign -certs ${authored_dir}/cert.pem -key ${authored_dir}/key.pem -n Quarrytide
+    -in ${authored_patch} -out ${authored_signed}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/authored/make_trees.py qtr_patch_stub ${QTR_NATIVE_BUILD}/tools/qtr_author)
+add_custom_target(e2e_authored_patch DEPENDS ${authored_patch} ${authored_signed})
+add_dependencies(e2e_tests e2e_authored_patch)
+target_compile_definitions(e2e_tests PRIVATE "QTR_AUTHORED_DIR=\"${authored_dir}\"")

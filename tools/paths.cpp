@@ -1,0 +1,131 @@
+#include "tools/paths.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+
+#include "tools/authoring_error.h"
+
+namespace {
+
+struct CaseRun {
+  char16_t first, last;
+  int32_t delta;
+  int32_t stride;
+};
+
+constexpr CaseRun kCaseRuns[] = {
+#include "tools/case_table.inc"
+};
+
+char16_t Upcase(char16_t unit) {
+  const auto run = std::upper_bound(std::begin(kCaseRuns), std::end(kCaseRuns), unit,
+                                    [](char16_t u, const CaseRun& r) { return u < r.first; });
+  if (run == std::begin(kCaseRuns)) return unit;
+  const CaseRun& r = *(run - 1);
+  if (unit > r.last || (unit - r.first) % r.stride != 0) return unit;
+  return static_cast<char16_t>(unit + r.delta);
+}
+
+std::string Lower(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+bool ValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const uint8_t b = static_cast<uint8_t>(s[i]);
+    const int extra = b < 0x80             ? 0
+                      : (b & 0xE0) == 0xC0 ? 1
+                      : (b & 0xF0) == 0xE0 ? 2
+                      : (b & 0xF8) == 0xF0 ? 3
+                                           : -1;
+    if (extra < 0 || (extra == 1 && b < 0xC2) || i + static_cast<size_t>(extra) >= s.size() + (extra == 0))
+      return false;
+    uint32_t code = extra == 0 ? b : b & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      const uint8_t c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      code = (code << 6) | (c & 0x3F);
+    }
+    if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
+      return false;
+    i += 1 + static_cast<size_t>(extra);
+  }
+  return true;
+}
+
+std::string WideToUtf8(const WideText& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string FoldCase(const std::string& path) {
+  WideText wide = Utf8ToWide(path);
+  for (auto& unit : wide) unit = Upcase(unit);
+  return WideToUtf8(wide);
+}
+
+size_t PathLengthBelowFolder(const std::string& path) {
+  const size_t units = Utf8ToWide(path).size();
+  const size_t folder = Utf8ToWide(path.substr(0, path.rfind('/') + 1)).size();
+  return std::max(units, folder + std::char_traits<char>::length("tmp_uncomp.dat"));
+}
+
+void CheckCarriablePath(const std::string& path) {
+  if (path.size() < 2 || path[0] != '/') throw AuthoringError("bad relative path: " + path);
+  if (!ValidUtf8(path)) throw AuthoringError("path is not UTF-8, which pack documents need: " + path);
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    if (name.empty()) throw AuthoringError("empty path component: " + path);
+    for (const char c : name) {
+      if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F ||
+          std::string("\\:*?\"<>|").find(c) != std::string::npos)
+        throw AuthoringError("path holds a character Windows file names cannot: " + path);
+    }
+    if (name.back() == '.' || name.back() == ' ')
+      throw AuthoringError("file name ends in a dot or space, which Windows drops: " + path);
+    std::string device = Lower(name.substr(0, name.find('.')));
+    while (!device.empty() && device.back() == ' ') device.pop_back();
+    static const std::set<std::string> kDevices = {
+        "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
+        "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    if (kDevices.count(device)) throw AuthoringError("file name is a Windows device name: " + path);
+    const std::string lower = Lower(name);
+    if (lower == "new.dat" || lower == "undiff.dat" || lower == "tmp_uncomp.dat")
+      throw AuthoringError("file name is one the patcher uses for its temporary files: " + path);
+    start = end + 1;
+  }
+  const size_t length = PathLengthBelowFolder(path);
+  if (length > kWindowsPathLimit - kRoomRequired)
+    throw AuthoringError("path too long for Windows: " + std::to_string(length) +
+                         " characters below the installation folder, at most " +
+                         std::to_string(kWindowsPathLimit - kRoomRequired) + " fit: " + path);
+}

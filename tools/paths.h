@@ -1,0 +1,46 @@
+#pragma once
+// Installation paths as the authoring tool handles them: UTF-8 text, "/"
+// separated, with a leading "/" ("/data/world.dat"), checked against what
+// pack documents can carry and what Windows and the patcher can create, and
+// compared the way Windows' file systems compare names.
+#include <cstddef>
+#include <string>
+
+#include "manifest/text.h"
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool ValidUtf8(const std::string& text);
+
+// UTF-16 back to UTF-8, for paths the patcher's readers produced.
+std::string WideToUtf8(const WideText& text);
+
+// The key under which Windows finds a path: each 16-bit unit of the Basic
+// Multilingual Plane through its simple upper-case mapping, as the file
+// systems' upcase tables (and Wine's) compare names; everything else as it
+// is. Two paths name the same file on the installation exactly when their
+// keys are equal. Takes and gives UTF-8.
+std::string FoldCase(const std::string& path);
+
+// The longest full path the patcher may meet is Windows' path limit: 259
+// characters (16-bit units) and the terminating NUL.
+constexpr size_t kWindowsPathLimit = 259;
+// Room left for the installation folder (such as "C:\Program Files (x86)"
+// followed by the publisher's and the game's folder): a path that needs more than the limit less this is
+// refused, one that needs more than the limit less kRoomWarned is warned of.
+constexpr size_t kRoomRequired = 64;
+constexpr size_t kRoomWarned = 128;
+
+// The characters the patcher needs below the installation folder for `path`:
+// the path itself and the temporary file "tmp_uncomp.dat" it writes beside
+// it, counted in 16-bit units with "\" separators.
+size_t PathLengthBelowFolder(const std::string& path);
+
+// Raises AuthoringError unless `path` can travel in a pack document and be
+// created by the patcher: UTF-8 without control characters, no characters
+// Windows forbids in names, no name ending in a dot or space, no reserved
+// device name, none of the patcher's temporary file names ("new.dat",
+// "undiff.dat", "tmp_uncomp.dat"), which it creates beside every target, and
+// no more than kWindowsPathLimit - kRoomRequired characters below the
+// installation folder.
+void CheckCarriablePath(const std::string& path);

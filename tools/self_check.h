@@ -1,0 +1,31 @@
+#pragma once
+// The check every patch passes before it is written: the patcher's run,
+// modelled over each variant's old tree, must rebuild its new tree exactly,
+// and a second run over the result (as after an interruption just before
+// the new version is recorded) must recognise every entry as done.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/authoring.h"
+#include "tools/patch_model.h"
+
+// The diff statistics of one rebuilt file, as the patcher's reader would
+// meet them.
+struct DiffFigures {
+  std::string path;
+  uint64_t old_size = 0, new_size = 0, diff_size = 0;
+};
+
+struct VariantCheck {
+  std::string name;
+  RunResult run;
+  std::vector<DiffFigures> diffs;
+};
+
+// The resources of a built patch by id.
+PatchResources ResourcesOf(const BuiltPatch& patch);
+
+// Raises AuthoringError naming the variant and the first file that would not
+// be rebuilt, or the entry a rerun would stop at.
+std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants);
