@@ -213,10 +213,8 @@ const Interruption kInterruptions[] = {
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"after")); }},
     {"AfterTheVersionWasRecorded", [](HWND, const TempTree&) { return Value(kKey, L"Version") == L"1.01"; },
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\terrain.dat", L"after")); }, true},
-    AtOverall("AtAFifthOfTheBytes", 20),
-    AtOverall("AtTwoFifthsOfTheBytes", 40),
-    AtOverall("AtThreeFifthsOfTheBytes", 60),
-    AtOverall("AtFourFifthsOfTheBytes", 80),
+    AtOverall("AtAThirdOfTheBytes", 33),
+    AtOverall("AtTwoThirdsOfTheBytes", 66),
 };
 
 INSTANTIATE_TEST_SUITE_P(InstallPhase, PatchInterrupted, ::testing::ValuesIn(kInterruptions),

@@ -61,17 +61,17 @@ def big_patch(header):
     (updated by a deflated whole file of its old size, so that its CRC is
     read first) and data/terrain.dat (updated by a plain diff)."""
     rng = random.Random(2026)
-    world = rng.randbytes(6 << 20)
-    inserted = rng.randbytes(2 << 20)
+    world = rng.randbytes(3 << 20)
+    inserted = rng.randbytes(1 << 20)
     half = len(world) // 2
     new_world = world[:half] + inserted + world[half:]
     world_diff = (b"\xa7\xa3" + number(half) + b"\xa7\xa5" + literals(inserted) +
                   b"\xa7\xa3" + number(len(world) - half))
-    sky = bytes(range(256)) * (16 << 10)
-    new_sky = rng.randbytes(4 << 20)
-    harbour = rng.randbytes(3 << 20)
-    terrain = rng.randbytes(4 << 20)
-    tail = rng.randbytes(1 << 20)
+    sky = bytes(range(256)) * (8 << 10)
+    new_sky = rng.randbytes(2 << 20)
+    harbour = rng.randbytes(3 << 19)
+    terrain = rng.randbytes(2 << 20)
+    tail = rng.randbytes(1 << 19)
     new_terrain = terrain + tail
     terrain_diff = b"\xa7\xa3" + number(len(terrain)) + b"\xa7\xa5" + literals(tail)
     packed_world_diff = zlib.compress(world_diff, 1)
@@ -105,7 +105,7 @@ def big_patch(header):
         "5026.xml": ('<patch><updated>%s</updated></patch>' % (sky_entry + terrain_entry)).encode(),
         "5021.bin": packed_world_diff, "5022.bin": packed_sky, "5023.bin": packed_harbour,
         "5024.bin": terrain_diff,
-        "main_big.xml": (header + '<group required_space="30000000">%s</group>\n</patch>\n' % packs).encode(),
+        "main_big.xml": (header + '<group required_space="15000000">%s</group>\n</patch>\n' % packs).encode(),
     }
 
 
