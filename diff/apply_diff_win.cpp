@@ -10,8 +10,7 @@
 
 bool ApplyDiff(const WideText& outputPath, const WideText& oldPath, const WideText& diffPath,
                ProgressReporter* reporter, WrittenDigest* digest) {
-  DeletePath(outputPath);
-  if (PathExists(outputPath)) return false;
+  if (!RemoveLeftover(outputPath)) return false;
 
   PagedReader oldReader;
   OutputWriter writer(reporter);

@@ -13,7 +13,15 @@ bool OutputWriter::Open(const WideText& path) {
     CloseHandle(file);
   }
   file = INVALID_HANDLE_VALUE;
-  if (!buffer) buffer.reset(new uint8_t[kBufferSize]);
+  if (!buffer) {
+    // A small output needs no 1 MiB buffer; one larger than expected makes
+    // the buffer grow.
+    const uint64_t expected = reporter ? reporter->total : kBufferSize;
+    capacity = expected < kMinimumCapacity ? kMinimumCapacity
+               : expected < kBufferSize    ? static_cast<uint32_t>(expected)
+                                           : kBufferSize;
+    buffer.reset(new uint8_t[capacity]);
+  }
   file = CreateFileW(WinText(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   written = 0;
@@ -46,6 +54,16 @@ bool OutputWriter::Flush() {
   return true;
 }
 
+bool OutputWriter::MakeRoom() {
+  if (capacity == kBufferSize) return Flush();
+  const uint32_t grown = capacity < kBufferSize / 2 ? capacity * 2 : kBufferSize;
+  std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
+  std::memcpy(larger.get(), buffer.get(), count);
+  buffer = std::move(larger);
+  capacity = grown;
+  return true;
+}
+
 void OutputWriter::Close() {
   if (file != INVALID_HANDLE_VALUE) {
     Flush();
@@ -53,5 +71,6 @@ void OutputWriter::Close() {
   }
   file = INVALID_HANDLE_VALUE;
   buffer.reset();
+  capacity = 0;
   count = 0;
 }

@@ -1,18 +1,29 @@
 #include "diff/paged_reader_win.h"
 
-#include "files/file_ops.h"
 #include "files/win_text_win.h"
 
 bool PagedReader::Open(const WideText& path) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   file = INVALID_HANDLE_VALUE;
-  if (!page) page.reset(new uint8_t[kPageSize]);
-  int64_t size64 = 0;
-  if (!GetFileSize64(path, size64)) return false;
-  size = static_cast<uint32_t>(size64);
   file = CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  // Measured through the open handle: the same answer as measuring by name,
+  // without opening the file a second time.
+  LARGE_INTEGER size64;
+  if (!GetFileSizeEx(file, &size64)) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    return false;
+  }
+  size = static_cast<uint32_t>(size64.QuadPart);
+  // A file smaller than a page never needs more than its own size: most
+  // files of an installation are a few kilobytes.
+  const uint32_t needed = size < kPageSize ? size : kPageSize;
+  if (!page || capacity < needed) {
+    page.reset(new uint8_t[needed]);
+    capacity = needed;
+  }
   pageIndex = -1;
   position = 0;
   if (!LoadPage(0)) return false;
@@ -50,5 +61,6 @@ void PagedReader::Close() {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   file = INVALID_HANDLE_VALUE;
   page.reset();
+  capacity = 0;
   pageIndex = -1;
 }

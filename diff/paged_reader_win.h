@@ -1,9 +1,9 @@
 #pragma once
-// Byte-wise random-access input from a file through one resident 1 MiB page.
-// Reading forwards costs one file read per MiB; moving `position` inside the
-// resident page costs nothing, leaving it reloads one page. No read-ahead, no
-// cache of several pages. Offsets and the size are 32-bit: files of 2 GiB or
-// more are outside its range.
+// Byte-wise random-access input from a file through one resident 1 MiB page
+// (the whole file when it is smaller). Reading forwards costs one file read
+// per MiB; moving `position` inside the resident page costs nothing, leaving
+// it reloads one page. No read-ahead, no cache of several pages. Offsets and
+// the size are 32-bit: files of 2 GiB or more are outside its range.
 #include <windows.h>
 
 #include <cstdint>
@@ -25,7 +25,8 @@ class PagedReader {
   // Opens `path` for reading (others may read it, not write or delete it)
   // with page 0 resident and `position` 0. False when the size cannot be
   // taken, the file cannot be opened or page 0 cannot be read; the reader is
-  // then without a file. The page buffer is allocated here on first use.
+  // then without a file. The page buffer is allocated here, 1 MiB or the
+  // file's size when that is less, and kept while it is large enough.
   bool Open(const WideText& path);
   // Makes page `index` resident; nothing is read when it already is. A failed
   // read closes the file and leaves no page resident.
@@ -57,6 +58,7 @@ class PagedReader {
   uint32_t size = 0;      // file size taken at Open (low 32 bits)
   uint32_t position = 0;  // offset of the next byte; the diff decoder sets it to seek
   std::unique_ptr<uint8_t[]> page;
+  uint32_t capacity = 0;   // bytes `page` holds
   int32_t pageIndex = -1;  // page held in `page`, -1 for none
   HANDLE file = INVALID_HANDLE_VALUE;
 };

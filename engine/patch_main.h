@@ -1,8 +1,9 @@
 #pragma once
 // The process entry's logic and the one internal-error ending.
 
-// Installs the last-chance handlers, runs the patch and takes the
-// internal-error ending for any exception that leaves it. Returns 0.
+// Installs the last-chance handlers, runs the patch with the system timer at
+// 1 ms resolution (restored afterwards) and takes the internal-error ending
+// for any exception that leaves it. Returns 0.
 int PatchMain();
 
 // The run: start-up checks, then the patch phases.

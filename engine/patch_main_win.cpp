@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include "engine/patch_main.h"
 
 #include <exception>
@@ -24,6 +26,24 @@ class FatalErrorLock {
 
 FatalErrorLock fatal_error_lock;
 
+// Every progress update pauses 1 ms, and Sleep lasts until the next timer
+// tick: 15.6 ms at Windows' default resolution. The run raises it to 1 ms
+// and lowers it again before the process ends normally. The internal-error
+// ending terminates the process without this destructor; the system drops
+// the timer requests of a process that has ended.
+class RunTimerResolution {
+ public:
+  RunTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  ~RunTimerResolution() {
+    if (raised_) timeEndPeriod(1);
+  }
+  RunTimerResolution(const RunTimerResolution&) = delete;
+  RunTimerResolution& operator=(const RunTimerResolution&) = delete;
+
+ private:
+  const bool raised_;
+};
+
 // An exception nobody caught (on any thread, or thrown while unwinding)
 // reaches the same ending instead of the runtime's abort message.
 [[noreturn]] void TerminateHandler() { TakeInternalErrorEnding(); }
@@ -46,10 +66,13 @@ LastChanceFilter InstallInternalErrorHandlers() {
 
 int PatchMain() {
   const LastChanceFilter previous = InstallInternalErrorHandlers();
-  try {
-    RunPatch();
-  } catch (...) {
-    TakeInternalErrorEnding();
+  {
+    const RunTimerResolution resolution;
+    try {
+      RunPatch();
+    } catch (...) {
+      TakeInternalErrorEnding();
+    }
   }
   SetUnhandledExceptionFilter(previous);
   return 0;

@@ -17,6 +17,6 @@ enum ApplyResult : int { Done = 0, DiskError = 1, Mismatch = 2 };
 //
 // Should the final move of an updated entry fail after the target was
 // removed, the verified new file stays beside it under its temporary name
-// ("undiff.dat", or "new.dat" for a whole-file payload); renaming it to the
-// target's name completes the entry.
+// ("undiff.dat", or "new.dat" for a whole-file payload); the next run's
+// pre-flight pass moves it to the target's name (see preflight.h).
 ApplyResult ApplyFilePatch(FilePatch& entry);

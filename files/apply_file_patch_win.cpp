@@ -62,8 +62,7 @@ ApplyResult BuildReplacement(FilePatch& entry, const WideText& target, WideText&
   replacement = newDat;
   if (entry.diff) {
     const WideText undiff = DirPart(target) + u"undiff.dat";
-    DeletePath(undiff);
-    if (PathExists(undiff)) {
+    if (!RemoveLeftover(undiff)) {
       DeletePath(newDat);
       return DiskError;
     }
@@ -110,11 +109,14 @@ ApplyResult ApplyUpdated(FilePatch& entry, const WideText& target, bool exists, 
 ApplyResult ApplyFilePatch(FilePatch& entry) {
   if (entry.entry_progress != nullptr) UpdateProgress(entry.entry_progress);
   const WideText target = TargetPath(entry);
-  const bool exists = PathExists(target);
+  // A file that could be measured exists, so only a failed measurement needs
+  // the existence test. A deleted entry needs no size.
   int64_t installedSize = 0;
+  const bool measured = entry.kind != Deleted && GetFileSize64(target, installedSize);
+  const bool exists = measured || PathExists(target);
   NarrowText installedCrc;
   if (exists) {
-    if (!GetFileSize64(target, installedSize) && entry.kind != Deleted) return DiskError;
+    if (!measured && entry.kind != Deleted) return DiskError;
     if (entry.crc_progress != nullptr && !FileCrcText(target, entry.crc_progress, installedCrc))
       return DiskError;
   }

@@ -29,10 +29,11 @@ bool FileCrcText(const WideText& path, ProgressReporter* node, NarrowText& text)
   LARGE_INTEGER size64;
   // Counts are 32-bit: a file of 4 GiB or more would be checksummed short.
   if (!GetFileSizeEx(file.handle, &size64) || size64.QuadPart <= 0 || size64.QuadPart > 0xFFFFFFFFll) return false;
-  std::unique_ptr<Bytef[]> buffer(new (std::nothrow) Bytef[kChunk]);
+  const uint32_t size = static_cast<uint32_t>(size64.QuadPart);
+  // No chunk is larger than the file.
+  std::unique_ptr<Bytef[]> buffer(new (std::nothrow) Bytef[size < kChunk ? size : kChunk]);
   if (!buffer) return false;
 
-  const uint32_t size = static_cast<uint32_t>(size64.QuadPart);
   uLong crc = crc32(0, Z_NULL, 0);
   for (uint32_t remaining = size; remaining != 0;) {
     DWORD got = 0;

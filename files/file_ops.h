@@ -18,7 +18,8 @@ bool PathExists(const WideText& path);
 bool GetFileSize64(const WideText& path, int64_t& size);
 
 // Creates every missing level of `dir`, outermost first. Levels made before
-// a failure stay. A path that begins with a separator loses it.
+// a failure stay. A path that begins with a separator loses it. When the
+// whole chain exists, that one test is all it costs.
 bool CreateDirectoryChain(const WideText& dir);
 
 // Silent, permanent removal (a directory with its contents) and renaming
@@ -26,3 +27,9 @@ bool CreateDirectoryChain(const WideText& dir);
 // Deleting a missing path reports failure.
 bool DeletePath(const WideText& path);
 bool RenamePath(const WideText& from, const WideText& to);
+
+// Makes sure nothing is left at `path` (a temporary file of an earlier run):
+// DeletePath when something is there, and true when nothing is there
+// afterwards. A name that is absent costs one existence test, not a shell
+// operation.
+bool RemoveLeftover(const WideText& path);

@@ -33,6 +33,26 @@ bool ShellOperation(UINT function, const WideText& from, const WideText* to) {
   return SHFileOperationW(&operation) == 0;
 }
 
+// The levels of `dir`, normalised, outermost first, without empty pieces:
+// "a\\b/" gives "a" and "a\\b".
+std::vector<WideText> DirectoryLevels(const WideText& dir) {
+  const WideText normal = NormalizePath(dir, false);
+  std::vector<WideText> levels;
+  WideText prefix;
+  size_t start = 0;
+  while (start <= normal.size()) {
+    size_t end = normal.find(u'\\', start);
+    if (end == WideText::npos) end = normal.size();
+    if (end > start) {
+      if (!prefix.empty()) prefix.push_back(u'\\');
+      prefix.append(normal, start, end - start);
+      levels.push_back(prefix);
+    }
+    start = end + 1;
+  }
+  return levels;
+}
+
 }  // namespace
 
 bool PathExists(const WideText& path) { return PathFileExistsW(WinText(path)) == TRUE; }
@@ -49,22 +69,22 @@ bool GetFileSize64(const WideText& path, int64_t& size) {
 }
 
 bool CreateDirectoryChain(const WideText& dir) {
-  const WideText normal = NormalizePath(dir, false);
-  WideText prefix;
-  size_t start = 0;
-  while (start <= normal.size()) {
-    size_t end = normal.find(u'\\', start);
-    if (end == WideText::npos) end = normal.size();
-    if (end > start) {
-      if (!prefix.empty()) prefix.push_back(u'\\');
-      prefix.append(normal, start, end - start);
-      if (!PathExists(prefix) && !CreateDirectoryW(WinText(prefix), nullptr)) return false;
-    }
-    start = end + 1;
+  const std::vector<WideText> levels = DirectoryLevels(dir);
+  // Nearly always the whole chain exists already (every file of a folder
+  // asks again): one test then answers for every level.
+  if (levels.empty() || PathExists(levels.back())) return true;
+  for (const WideText& level : levels) {
+    if (!PathExists(level) && !CreateDirectoryW(WinText(level), nullptr)) return false;
   }
   return true;
 }
 
 bool DeletePath(const WideText& path) { return ShellOperation(FO_DELETE, path, nullptr); }
+
+bool RemoveLeftover(const WideText& path) {
+  if (!PathExists(path)) return true;
+  DeletePath(path);
+  return !PathExists(path);
+}
 
 bool RenamePath(const WideText& from, const WideText& to) { return ShellOperation(FO_RENAME, from, &to); }

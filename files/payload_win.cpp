@@ -135,19 +135,21 @@ bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, W
 
 bool InflateFile(const WideText& input, const WideText& output, ProgressReporter* node, WrittenDigest* digest) {
   if (!PathExists(input)) return false;
-  DeletePath(output);
+  const bool cleared = RemoveLeftover(output);
   CreateDirectoryChain(DirPart(output));
-  if (PathExists(output)) return false;
+  if (!cleared) return false;
 
   std::unique_ptr<InflateJob> job(new InflateJob);
   job->node = node;
   job->stream.next_out = job->output_buffer;
   job->stream.avail_out = kBlock;
-  int64_t size = 0;
-  if (!GetFileSize64(input, size) || size == 0) return false;
+  // The size is taken from the opened input: the same test as measuring it
+  // by name first, without opening the file twice.
   job->input.handle = CreateFileW(WinText(input), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (job->input.handle == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(job->input.handle, &size) || size.QuadPart == 0) return false;
   job->output.handle = CreateNewFile(output);
   if (job->output.handle == INVALID_HANDLE_VALUE) return false;
 
@@ -164,17 +166,16 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
 
 int ExtractPayload(const FilePatch& entry, const WideText& newDat, WrittenDigest* digest) {
   if (!entry.comp) {
-    DeletePath(newDat);
-    if (PathExists(newDat)) return 1;
+    if (!RemoveLeftover(newDat)) return 1;
     if (WriteResourceToFile(newDat, entry.payload_progress, entry.id, digest)) return 0;
     // A partly written file is of no use to anyone: leave nothing behind.
     DeletePath(newDat);
     return 1;
   }
   const WideText packed = DirPart(newDat) + u"tmp_uncomp.dat";
-  DeletePath(packed);
-  DeletePath(newDat);
-  if (PathExists(packed) || PathExists(newDat)) return 1;
+  const bool packedCleared = RemoveLeftover(packed);
+  const bool newCleared = RemoveLeftover(newDat);
+  if (!packedCleared || !newCleared) return 1;
   if (!WriteResourceToFile(packed, entry.packed_progress, entry.id)) {
     DeletePath(packed);
     return 1;

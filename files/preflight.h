@@ -13,4 +13,7 @@ WideText TargetPath(const FilePatch& entry);
 // counts). An updated entry passes when its file has the patched or the
 // unpatched size; an added entry when a file standing at its target could be
 // removed (it is removed here); a deleted entry always. False otherwise.
+// When an updated entry's target is missing but an interrupted run left its
+// verified replacement beside it (the entry's size and CRC), that file is
+// moved to the target's name here and the entry passes as a patched file.
 bool PreflightFilePatch(FilePatch& entry, ProgressReporter* root);

@@ -1,3 +1,4 @@
+#include "files/file_crc.h"
 #include "files/file_ops.h"
 #include "files/preflight.h"
 
@@ -19,6 +20,23 @@ void AddPayloadStages(FilePatch& entry) {
   entry.payload_progress = AddStage(entry, Bytes(rebuilt ? entry.diff_size : entry.size));
   if (entry.comp) entry.packed_progress = AddStage(entry, Bytes(entry.comp_size));
   if (rebuilt) entry.diff_progress = AddStage(entry, Bytes(entry.size));
+}
+
+// A run stopped between removing an updated entry's target and moving its
+// verified replacement to the target's name leaves the target missing and
+// the replacement beside it: "undiff.dat" for a diff, "new.dat" for a whole
+// file. When that file has exactly the entry's size and CRC, the move is
+// finished here and the entry then counts as already patched. It has to be
+// done in this pass: entries clear the fixed temporary names of their
+// directory before use, so an earlier entry of the same directory would
+// remove the replacement before its own entry were reached. Anything else
+// is left where it is.
+bool FinishInterruptedReplacement(const FilePatch& entry, const WideText& target) {
+  const WideText replacement = DirPart(target) + (entry.diff ? u"undiff.dat" : u"new.dat");
+  int64_t size = 0;
+  NarrowText crc;
+  return PathExists(replacement) && GetFileSize64(replacement, size) && size == ParseInt64(entry.size) &&
+         FileCrcText(replacement, nullptr, crc) && crc == entry.crc && RenamePath(replacement, target);
 }
 
 }  // namespace
@@ -43,7 +61,8 @@ bool PreflightFilePatch(FilePatch& entry, ProgressReporter* root) {
       return true;
     case Updated: {
       int64_t installed = 0;
-      if (!PathExists(target) || !GetFileSize64(target, installed)) return false;
+      if (!PathExists(target) && !FinishInterruptedReplacement(entry, target)) return false;
+      if (!GetFileSize64(target, installed)) return false;
       if (installed == newSize) {
         entry.crc_progress = AddStage(entry, static_cast<uint64_t>(installed));
       } else if (installed != oldSize) {

@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
   dpkg-dev xdelta3 bsdiff zstd libzopfli-dev
+  openssl osslsigncode
   locales
 )
 
@@ -36,7 +37,8 @@ if [ -f "$src" ] && ! grep -q '^Types:.*deb-src' "$src"; then
   need_src=1
 fi
 
-if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ] || [ ! -d third_party/tinyxml-2.6.2 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ] || [ ! -d third_party/tinyxml-2.6.2 ] ||
+   [ ! -d third_party/zopfli-1.0.3 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
 fi
@@ -51,6 +53,13 @@ if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
   echo "setup: fetching TinyXML's Debian source package"
   mkdir -p third_party
   (cd third_party && apt-get source -q tinyxml)
+fi
+# zopfli's source, for the Windows build of the authoring tool (the same
+# release as libzopfli-dev, which the native build links).
+if [ ! -f third_party/zopfli-1.0.3/src/zopfli/deflate.c ]; then
+  echo "setup: fetching zopfli's Debian source package"
+  mkdir -p third_party
+  (cd third_party && apt-get source -q zopfli)
 fi
 # A German locale, so that the scenarios can also run with a German user
 # language (LC_ALL=de_DE.UTF-8 is what Wine then reports to the patcher).

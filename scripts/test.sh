@@ -2,16 +2,17 @@
 # Sets everything up and runs every test: native unit tests (plain and under
 # ASan/UBSan), short fuzzing runs, and the Win32 unit and end-to-end tests of
 # the real executables under Wine on a private Xvfb display.
-#   QTR_FUZZ_SECONDS  seconds per fuzz target (default 20)
+#   QTR_FUZZ_SECONDS  seconds per fuzz target (default 10)
 set -euo pipefail
 export QTR_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$QTR_ROOT"
 jobs=$(nproc)
-fuzz_seconds=${QTR_FUZZ_SECONDS:-20}
+fuzz_seconds=${QTR_FUZZ_SECONDS:-10}
 
 bash scripts/setup.sh
 
-step() { printf '\n=== %s\n' "$*"; }
+# Each step says how long the run has taken so far.
+step() { printf '\n=== %s (at %ds)\n' "$*" "$SECONDS"; }
 
 configure() {  # configure <dir> [cmake args...]
   local dir=$1; shift
@@ -35,7 +36,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir bu
 
 step "fuzzing, ${fuzz_seconds}s per target"
 CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTR_FUZZ=ON
-ninja -C build/fuzz -j"$jobs"
+ninja -C build/fuzz -j"$jobs" fuzzers
 for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   name=${fuzzer##*/fuzz_}
@@ -69,3 +70,4 @@ wine_env_start
 # One Wine prefix holds the registry and the named objects the scenarios use,
 # so they run one at a time.
 ctest --test-dir "$QTR_WIN_BUILD" -j1 --output-on-failure
+step "done"

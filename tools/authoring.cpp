@@ -1,15 +1,13 @@
 #include "tools/authoring.h"
 
-#include <zlib.h>
 
 #include <algorithm>
 #include <set>
 
 #include "engine/version.h"
 #include "tools/authoring_error.h"
-#include "tools/diff_writer.h"
+#include "tools/payload.h"
 #include "tools/paths.h"
-#include "tools/zlib_codec.h"
 
 namespace {
 
@@ -109,42 +107,27 @@ void CheckSizeLimits(const Change& change) {
   if (change.kind == Updated) check(change.old_file, "the old version of an updated");
 }
 
-// Fills the entry's sizes and checksums and returns the smallest payload that
-// rebuilds the file: the whole file or a diff, each raw or deflated. A
-// resource may not be empty (the patcher refuses those), so an empty file or
-// diff always travels deflated.
-Bytes MakePayload(AuthoredFile& f, const TreeFile* old_tree_file, const TreeFile& new_tree_file) {
+// Fills the entry's sizes and checksums and returns the smallest payload
+// that rebuilds the file (see MakePayload). Only this file's old and new
+// bytes are in memory meanwhile.
+Bytes PayloadOf(AuthoredFile& f, const TreeFile* old_tree_file, const TreeFile& new_tree_file,
+                const PayloadOptions& options) {
   const std::shared_ptr<const Bytes> new_bytes = new_tree_file.Load();
-  const Bytes& new_file = *new_bytes;
   f.crc = new_tree_file.Crc();
-  f.size = new_file.size();
-  struct Candidate {
-    Bytes bytes;
-    bool comp, diff;
-    uint64_t diff_size;
-  };
-  std::vector<Candidate> candidates;
-  if (!new_file.empty()) candidates.push_back({new_file, false, false, 0});
-  candidates.push_back({Compress(new_file), true, false, 0});
+  f.size = new_bytes->size();
+  std::shared_ptr<const Bytes> old_bytes;
   if (f.kind == Updated) {
-    const std::shared_ptr<const Bytes> old_bytes = old_tree_file->Load();
+    old_bytes = old_tree_file->Load();
     f.crc_org = old_tree_file->Crc();
     f.size_org = old_bytes->size();
-    Bytes diff = WriteDiff(*old_bytes, new_file);
-    const uint64_t diff_size = diff.size();
-    candidates.push_back({Compress(diff), true, true, diff_size});
-    if (!diff.empty()) candidates.push_back({std::move(diff), false, true, diff_size});
   }
-  size_t best = 0;
-  for (size_t i = 1; i < candidates.size(); ++i)
-    if (candidates[i].bytes.size() < candidates[best].bytes.size()) best = i;
-  Candidate& c = candidates[best];
-  f.comp = c.comp;
-  f.comp_size = c.comp ? c.bytes.size() : 0;
-  f.diff = c.diff;
-  f.diff_size = c.diff_size;
-  if (c.bytes.size() >= kFileSizeLimit) throw AuthoringError("payload of 2 GiB or more for " + f.subpath);
-  return std::move(c.bytes);
+  Payload payload = MakePayload(old_bytes.get(), *new_bytes, options);
+  f.comp = payload.comp;
+  f.comp_size = payload.comp ? payload.bytes.size() : 0;
+  f.diff = payload.diff;
+  f.diff_size = payload.diff_size;
+  if (payload.bytes.size() >= kFileSizeLimit) throw AuthoringError("payload of 2 GiB or more for " + f.subpath);
+  return std::move(payload.bytes);
 }
 
 // Each variant's old and new files by FoldCase key, for finding a path in
@@ -432,9 +415,16 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
         f.subpath = change->path;
         if (kind != Deleted) {
           ++made;
-          if (options.progress) options.progress({"payload", change->path, made, payloads, 0, 1});
+          PayloadOptions payload_options;
+          payload_options.effort = options.fast ? Effort::Fast : Effort::Best;
+          if (options.progress) {
+            options.progress({"payload", change->path, made, payloads, 0, 1});
+            payload_options.progress = [&](const char* stage, uint64_t done, uint64_t total) {
+              options.progress({stage, change->path, made, payloads, done, total});
+            };
+          }
           f.id = next_id++;
-          Bytes payload = MakePayload(f, change->old_file, *change->new_file);
+          Bytes payload = PayloadOf(f, change->old_file, *change->new_file, payload_options);
           patch.resources.push_back({static_cast<uint16_t>(f.id), std::move(payload)});
         }
         g.files.push_back(f);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "diff/diff_decoder.h"
-#include "diff/memory_io.h"
 #include "engine/internal_error.h"
 #include "manifest/group_selection.h"
 #include "tools/paths.h"
@@ -160,18 +158,18 @@ class Run {
     if (file->content.size() >= kReadableLimit)
       throw Stop{RunEnd::DiskError, path, "the installed file is 2 GiB or more, beyond the diff applier"};
     const std::shared_ptr<const Bytes> old_file = file->content.Load();
-    if (hooks_.on_diff) hooks_.on_diff(path, *old_file, payload);
-    MemoryReader old_reader(*old_file);
-    MemoryReader diff_reader(payload);
-    MemoryWriter writer(kReadableLimit - 1);
+    Bytes rebuilt;
+    ApplyCost cost;
     bool decoded = false;
     try {
-      decoded = DecodeDiff(writer, old_reader, diff_reader);
+      decoded = MeasureApply(*old_file, payload, rebuilt, cost);
     } catch (const std::exception&) {
       decoded = false;
     }
-    if (!decoded) throw Stop{RunEnd::DiskError, path, "the diff does not decode against the installed file"};
-    Install(entry, path, std::move(writer.bytes));
+    if (!decoded || rebuilt.size() >= kReadableLimit)
+      throw Stop{RunEnd::DiskError, path, "the diff does not decode against the installed file"};
+    if (hooks_.on_diff) hooks_.on_diff(path, cost);
+    Install(entry, path, std::move(rebuilt));
     return EntryOutcome::Written;
   }
 

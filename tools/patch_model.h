@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "manifest/file_patch.h"
+#include "tools/apply_cost.h"
 #include "tools/file_tree.h"
 
 // The "DATA" resources of a patch by id.
@@ -74,8 +75,9 @@ struct RunResult {
 // returns what the installation keeps instead (the same content in a form
 // that costs no memory, for instance), or raises to stop the run.
 using SettleFile = std::function<TreeFile(const std::string& path, TreeFile rebuilt)>;
-// Called with each diff the run applies, for measurements; may be empty.
-using DiffObserver = std::function<void(const std::string& path, const Bytes& old_file, const Bytes& diff)>;
+// Called with what each diff the run applies costs the patcher's reader;
+// may be empty.
+using DiffObserver = std::function<void(const std::string& path, const ApplyCost& cost)>;
 
 struct RunHooks {
   SettleFile settle;

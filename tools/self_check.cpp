@@ -58,9 +58,7 @@ std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<V
       if (!rebuilt.SameBytes(*wanted->second)) Refuse(v.name, path, "the rebuilt file differs from the new one");
       return *wanted->second;
     };
-    hooks.on_diff = [&](const std::string& path, const Bytes& old_file, const Bytes& diff) {
-      check.diffs.push_back({path, old_file.size(), 0, diff.size()});
-    };
+    hooks.on_diff = [&](const std::string& path, const ApplyCost& cost) { check.diffs.push_back({path, cost}); };
     InstallationModel installation(v.old_tree);
     check.run = SimulateRun(resources, installation, hooks);
     if (check.run.end != RunEnd::Success)

@@ -10,11 +10,10 @@
 #include "tools/authoring.h"
 #include "tools/patch_model.h"
 
-// The diff statistics of one rebuilt file, as the patcher's reader would
-// meet them.
+// What rebuilding one file from its diff costs the patcher's reader.
 struct DiffFigures {
   std::string path;
-  uint64_t old_size = 0, new_size = 0, diff_size = 0;
+  ApplyCost cost;
 };
 
 struct VariantCheck {

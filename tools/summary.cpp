@@ -49,6 +49,19 @@ Counts CountGroup(const AuthoredGroup& g, const BuiltPatch& patch) {
   return c;
 }
 
+
+// What applying each diffed file of `g` costs: as the group's own variant
+// applied it, or for the group for everyone the first variant.
+std::map<std::string, ApplyCost> CostsOf(const AuthoredGroup& g, const std::vector<VariantCheck>& checks) {
+  std::map<std::string, ApplyCost> costs;
+  for (const auto& check : checks) {
+    if (g.filtered && check.name != g.name) continue;
+    for (const auto& d : check.diffs) costs.emplace(FoldCase(d.path), d.cost);
+    break;
+  }
+  return costs;
+}
+
 }  // namespace
 
 std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& patch,
@@ -57,6 +70,7 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
   auto line = [&out](const std::string& text) { out += text + "\n"; };
   for (const auto& g : patch.documents.groups) {
     const Counts c = CountGroup(g, patch);
+    const std::map<std::string, ApplyCost> costs = CostsOf(g, checks);
     std::string counts;
     for (int k = 0; k < 3; ++k)
       if (c.files[k] > 0)
@@ -73,6 +87,8 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
         if (!whole.empty()) text += " (an update written anew: " + whole + ")";
       }
       line(text);
+      const auto cost = costs.find(FoldCase(f.subpath));
+      if (f.diff && cost != costs.end()) line("          applying: " + ApplyCostLine(cost->second));
     }
   }
   for (size_t i = 0; i < variants.size(); ++i) {
@@ -84,10 +100,19 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
     for (const auto& folder : plan.folders_left) line("  " + folder);
   }
   if (options.stats) {
-    line("diffs (old size, new size, diff size):");
+    line("applying each diff, as the patcher's reader meets it (one resident 1 MiB page of the old file):");
+    line("  old pages  page loads   MiB read    copies  copied MiB     seeks  literal KiB   diff KiB  variant, file");
     for (const auto& check : checks)
-      for (const auto& d : check.diffs)
-        line("  " + check.name + " " + d.path + ": " + SizeText(d.old_size) + ", " + SizeText(d.new_size) + ", " + SizeText(d.diff_size));
+      for (const auto& d : check.diffs) {
+        const ApplyCost& c = d.cost;
+        char row[160];
+        std::snprintf(row, sizeof row, "%11llu %11llu %10.1f %9llu %11.1f %9llu %12.1f %10.1f  ",
+                      static_cast<unsigned long long>(c.old_pages), static_cast<unsigned long long>(c.page_loads),
+                      c.page_bytes / 1048576.0, static_cast<unsigned long long>(c.copies),
+                      c.copied_bytes / 1048576.0, static_cast<unsigned long long>(c.seeks),
+                      c.literal_bytes / 1024.0, c.diff_size / 1024.0);
+        line(row + check.name + ", " + d.path);
+      }
   }
   if (!patch.warnings.empty()) {
     line("warnings:");
@@ -131,7 +156,11 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
     json.EndArray().BeginArray("diffs");
     if (i < checks.size())
       for (const auto& d : checks[i].diffs)
-        json.BeginObject().String("path", d.path).Number("old_size", d.old_size).Number("diff_size", d.diff_size).EndObject();
+        json.BeginObject().String("path", d.path).Number("old_pages", d.cost.old_pages)
+            .Number("page_loads", d.cost.page_loads).Number("page_bytes", d.cost.page_bytes)
+            .Number("copies", d.cost.copies).Number("copied_bytes", d.cost.copied_bytes)
+            .Number("seeks", d.cost.seeks).Number("literal_bytes", d.cost.literal_bytes)
+            .Number("diff_size", d.cost.diff_size).EndObject();
     json.EndArray().EndObject();
   }
   json.EndArray().BeginArray("warnings");

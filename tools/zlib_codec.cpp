@@ -48,6 +48,27 @@ BlockBits DeflateBlock(const Bytes& data, size_t start, size_t end) {
   return block;
 }
 
+// A stored block: its length fields start at a byte boundary, so the
+// padding after its three header bits depends on where in the stream it
+// starts, and zopfli wrote it for a block starting at a byte boundary.
+bool IsStored(const BlockBits& block) { return !block.bytes.empty() && (block.bytes[0] & 0x06) == 0; }
+
+// Appends `data[start, end)` (at most 65535 bytes) as a stored block at the
+// stream's real bit offset `bits`.
+void AppendStored(Bytes& out, unsigned char& bits, const Bytes& data, size_t start, size_t end, bool final) {
+  const unsigned header = final ? 1 : 0;  // BFINAL, then BTYPE 00
+  if (bits == 0) out.push_back(0);
+  out.back() |= static_cast<uint8_t>(header << bits);
+  if (bits > 5) out.push_back(0);  // the three header bits reach into the next byte
+  bits = 0;                         // the rest of the byte is padding
+  const size_t length = end - start;
+  out.push_back(static_cast<uint8_t>(length));
+  out.push_back(static_cast<uint8_t>(length >> 8));
+  out.push_back(static_cast<uint8_t>(~length));
+  out.push_back(static_cast<uint8_t>(~length >> 8));
+  out.insert(out.end(), data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(end));
+}
+
 // Appends a block's bits to `out`, whose last byte holds `bits` bits.
 void AppendBits(Bytes& out, unsigned char& bits, const BlockBits& block) {
   if (block.bytes.empty()) return;
@@ -124,7 +145,14 @@ Bytes CompressBest(const Bytes& data, const DeflateProgress& progress) {
   // check bits that make it a multiple of 31.
   Bytes out = {0x78, 0xDA};
   unsigned char bits = 0;
-  for (const BlockBits& block : blocks) AppendBits(out, bits, block);
+  for (size_t i = 0; i < count; ++i) {
+    if (IsStored(blocks[i])) {
+      const size_t start = i * kZopfliBlock, end = std::min(data.size(), start + kZopfliBlock);
+      AppendStored(out, bits, data, start, end, end == data.size());
+    } else {
+      AppendBits(out, bits, blocks[i]);
+    }
+  }
   const uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
   return out;

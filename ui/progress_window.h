@@ -1,7 +1,8 @@
 #pragma once
 // The always-on-top progress window, run on a UI thread of its own. All
 // operations are called on the main thread; each change is shown before the
-// call returns.
+// call returns. A text or bar position that a control already shows is not
+// sent to it again.
 #include "manifest/text.h"
 
 // Starts the UI thread; returns when the hidden window exists. Raises

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "engine/internal_error.h"
 #include "engine/language.h"
@@ -25,7 +26,34 @@ HWND Dialog() {
   return window ? window->dialog : nullptr;
 }
 
-void SetFraction(HWND bar, int label_id, float fraction) {
+// What the main thread last sent to each control of the current window.
+// Every send is synchronous and repaints, and most progress updates change
+// only one bar, so a value a control already shows is not sent again.
+// Cleared when a window is created: its controls then show the template's
+// values, and whatever the run sets first is sent over them.
+template <class Value>
+struct Shown {
+  bool known = false;
+  Value value{};
+};
+struct ShownValues {
+  Shown<WideText> status, current_file;
+  Shown<std::string> current_label, overall_label;
+  Shown<int> current_bar, overall_bar;
+};
+ShownValues shown;
+
+// Whether `value` must be sent to the control `shown_value` stands for;
+// records it as shown when it must.
+template <class Value>
+bool NeedsSending(Shown<Value>& shown_value, const Value& value) {
+  if (shown_value.known && shown_value.value == value) return false;
+  shown_value.known = true;
+  shown_value.value = value;
+  return true;
+}
+
+void SetFraction(HWND bar, int label_id, Shown<std::string>& label_shown, Shown<int>& bar_shown, float fraction) {
   const ProgressWindow* window = ProgressWindowSlot().load();
   if (!window) return;
   if (!(fraction >= 0.0f)) fraction = 0.0f;  // also a NaN
@@ -33,8 +61,9 @@ void SetFraction(HWND bar, int label_id, float fraction) {
   const float percent = fraction * 100.0f;
   char label[16];
   std::snprintf(label, sizeof label, "%.0f%%", static_cast<double>(percent));
-  SetDlgItemTextA(window->dialog, label_id, label);
-  SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(percent)), 0);
+  if (NeedsSending(label_shown, std::string(label))) SetDlgItemTextA(window->dialog, label_id, label);
+  const int position = static_cast<int>(percent);
+  if (NeedsSending(bar_shown, position)) SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void BuildDialog(ProgressWindow& window) {
@@ -99,6 +128,7 @@ void CreateProgressWindow() {
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_PROGRESS_CLASS;
   if (!InitCommonControlsEx(&controls)) RaiseInternalError("Cannot create GUI");
+  shown = ShownValues();
   ready_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent1");
   stop_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent2");
   ended_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent3");
@@ -123,21 +153,23 @@ void CloseProgressWindow() {
 }
 
 void SetStatusText(const WideText& text) {
-  if (HWND dialog = Dialog()) SetDlgItemTextW(dialog, IDC_STATUS, WinText(text));
+  HWND dialog = Dialog();
+  if (dialog && NeedsSending(shown.status, text)) SetDlgItemTextW(dialog, IDC_STATUS, WinText(text));
 }
 
 void SetCurrentFileText(const WideText& text) {
-  if (HWND dialog = Dialog()) SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
+  HWND dialog = Dialog();
+  if (dialog && NeedsSending(shown.current_file, text)) SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
 }
 
 void SetCurrentProgress(float fraction) {
   if (const ProgressWindow* window = ProgressWindowSlot().load()) {
-    SetFraction(window->currentBar, IDC_CURRENT_PERCENT, fraction);
+    SetFraction(window->currentBar, IDC_CURRENT_PERCENT, shown.current_label, shown.current_bar, fraction);
   }
 }
 
 void SetOverallProgress(float fraction) {
   if (const ProgressWindow* window = ProgressWindowSlot().load()) {
-    SetFraction(window->overallBar, IDC_OVERALL_PERCENT, fraction);
+    SetFraction(window->overallBar, IDC_OVERALL_PERCENT, shown.overall_label, shown.overall_bar, fraction);
   }
 }

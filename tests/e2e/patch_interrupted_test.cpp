@@ -1,7 +1,10 @@
 // Runs killed part-way through the install phase and then run again: the
-// second run must finish the patch byte for byte and leave no temporary file.
+// second run must finish the patch byte for byte, record the new version and
+// leave no temporary file, whichever moment the first run stopped at.
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <atomic>
 #include <functional>
@@ -19,8 +22,18 @@ constexpr UINT kKilled = 77;
 const wchar_t kKey[] = L"SOFTWARE\\QtrPhases";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\QtrPhases\\Uninstall";
 const wchar_t kCaption[] = L"Quarrytide: PATCH 1.00 -> 1.01";
-const wchar_t* const kFiles[] = {L"data\\world.dat", L"data\\sky.dat"};
-const wchar_t* const kTemporaryNames[] = {L"new.dat", L"undiff.dat", L"tmp_uncomp.dat"};
+const wchar_t kInstalled[] = L"The patch has been properly installed on your system!";
+const wchar_t kAlreadyInstalled[] =
+    L"This patch is already installed on your system. Installation will abort.";
+
+// The file plan: data\world.dat (updated, deflated diff), maps\coast\harbour.map
+// (added in new folders), data\old.txt (deleted), data\sky.dat (updated,
+// deflated whole file of the old size) and data\terrain.dat (updated, plain
+// diff).
+const wchar_t* const kBeforeFiles[] = {L"data\\world.dat", L"data\\old.txt", L"data\\sky.dat",
+                                       L"data\\terrain.dat"};
+const wchar_t* const kAfterFiles[] = {L"data\\world.dat", L"maps\\coast\\harbour.map", L"data\\sky.dat",
+                                      L"data\\terrain.dat"};
 
 std::wstring Fixture(const std::wstring& relative) {
   return WindowsPath(QTR_PHASES_PATCH_DIR) + L"\\big\\" + relative;
@@ -28,7 +41,12 @@ std::wstring Fixture(const std::wstring& relative) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The current-file line of the patcher's progress window.
+std::wstring Value(const wchar_t* key, const wchar_t* name) {
+  std::wstring text;
+  return GetMachineText(key, name, text) ? text : L"<absent>";
+}
+
+// The current-file line and the overall bar of the patcher's progress window.
 std::wstring CurrentFile(HWND window) {
   HWND control = GetDlgItem(window, 302);
   wchar_t text[1024] = {};
@@ -40,6 +58,14 @@ std::wstring CurrentFile(HWND window) {
   return text;
 }
 
+int OverallBar(HWND window) {
+  HWND control = GetDlgItem(window, 301);
+  DWORD_PTR position = 0;
+  if (control == nullptr || !SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position))
+    return 0;
+  return static_cast<int>(position);
+}
+
 void Kill(HWND window) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
@@ -49,14 +75,17 @@ void Kill(HWND window) {
   CloseHandle(process);
 }
 
-// A point of the install phase, judged from the window and the files.
+// A point of the install phase, judged from the window, the files and the
+// registry.
 using Point = std::function<bool(HWND window, const TempTree& tree)>;
 
 struct Interruption {
   const char* name;
   Point reached;
-  // What the killed run must have left: the entry it was in is unfinished.
+  // What the killed run must have left, where that is certain (may be empty).
   std::function<void(const TempTree& tree)> expect_left;
+  // Killed after the new version was recorded: the rerun finds it installed.
+  bool recorded = false;
 };
 
 // Test names and failure messages show the point by its name.
@@ -65,7 +94,7 @@ void PrintTo(const Interruption& interruption, std::ostream* out) { *out << inte
 class PatchInterrupted : public ::testing::TestWithParam<Interruption> {
  protected:
   void SetUp() override {
-    for (const wchar_t* name : kFiles) {
+    for (const wchar_t* name : kBeforeFiles) {
       std::vector<unsigned char> bytes;
       ASSERT_TRUE(ReadBytes(Fixture(std::wstring(L"before\\") + name), bytes));
       ASSERT_TRUE(tree.Write(name, bytes));
@@ -88,19 +117,10 @@ class PatchInterrupted : public ::testing::TestWithParam<Interruption> {
         Sleep(1);
       }
     });
-    RunRecord run =
-        RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}}, std::wstring(), 120000);
+    RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
     finished = true;
     watcher.join();
     return run;
-  }
-
-  std::vector<std::wstring> TemporaryFiles() const {
-    std::vector<std::wstring> found;
-    for (const wchar_t* name : kTemporaryNames) {
-      if (Exists(tree.PathOf(std::wstring(L"data\\") + name))) found.push_back(name);
-    }
-    return found;
   }
 
   RegistryKeyGuard registry{kKey};
@@ -110,63 +130,91 @@ class PatchInterrupted : public ::testing::TestWithParam<Interruption> {
 TEST_P(PatchInterrupted, ARunAgainCompletesThePatch) {
   const RunRecord killed = RunAndKill(GetParam().reached);
   ASSERT_EQ(killed.exit_code, kKilled) << "the run was not interrupted\n" << ToJsonLines(killed);
-  GetParam().expect_left(tree);
-  std::wstring version;
-  ASSERT_TRUE(GetMachineText(kKey, L"Version", version));
-  EXPECT_EQ(version, L"1.00");
+  if (GetParam().expect_left) GetParam().expect_left(tree);
+  EXPECT_EQ(Value(kKey, L"Version"), GetParam().recorded ? L"1.01" : L"1.00");
 
-  const RunRecord again =
-      RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}}, std::wstring(), 120000);
+  const RunRecord again = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
   EXPECT_EQ(again.exit_code, 0u);
   ASSERT_EQ(again.boxes.size(), 2u) << ToJsonLines(again);
   EXPECT_EQ(again.boxes[1].caption, L"Success!");
-  for (const wchar_t* name : kFiles) {
+  EXPECT_EQ(again.boxes[1].text, GetParam().recorded ? kAlreadyInstalled : kInstalled) << ToJsonLines(again);
+  for (const wchar_t* name : kAfterFiles) {
     EXPECT_TRUE(SameFiles(tree.PathOf(name), Fixture(std::wstring(L"after\\") + name)))
         << std::string(name, name + wcslen(name));
   }
-  EXPECT_TRUE(TemporaryFiles().empty());
-  ASSERT_TRUE(GetMachineText(kKey, L"Version", version));
-  EXPECT_EQ(version, L"1.01");
+  EXPECT_FALSE(Exists(tree.PathOf(L"data\\old.txt")));
+  const std::vector<std::wstring> temporary = TemporaryFilesBelow(tree.root());
+  EXPECT_TRUE(temporary.empty()) << std::string(temporary[0].begin(), temporary[0].end());
+  EXPECT_EQ(Value(kKey, L"Version"), L"1.01");
+  EXPECT_EQ(Value(kUninstallKey, L"DisplayVersion"), L"1.01");
 }
 
-bool Writing(const TempTree& tree, const wchar_t* name) {
-  return Exists(tree.PathOf(std::wstring(L"data\\") + name));
+bool Has(const TempTree& tree, const wchar_t* relative) { return Exists(tree.PathOf(relative)); }
+
+bool Current(HWND window, const TempTree& tree, const wchar_t* relative) {
+  return CurrentFile(window) == tree.PathOf(relative);
 }
 
 bool Is(const TempTree& tree, const wchar_t* name, const wchar_t* version) {
   return SameFiles(tree.PathOf(name), Fixture(std::wstring(version) + L"\\" + name));
 }
 
+// Kills once the overall bar has reached `percent`: a point that cannot be
+// missed, wherever the entries' steps fall.
+Interruption AtOverall(const char* name, int percent) {
+  return {name, [percent](HWND window, const TempTree&) { return OverallBar(window) >= percent; }, nullptr};
+}
+
 const Interruption kInterruptions[] = {
-    // The diff of world.dat is being inflated.
-    {"InflatingTheDiff",
-     [](HWND, const TempTree& tree) { return Writing(tree, L"tmp_uncomp.dat") && Writing(tree, L"new.dat"); },
-     [](const TempTree& tree) {
-       EXPECT_TRUE(Writing(tree, L"new.dat"));
-       EXPECT_TRUE(Is(tree, L"data\\world.dat", L"before"));
-     }},
-    // world.dat is being rebuilt.
-    {"RebuildingFromTheDiff", [](HWND, const TempTree& tree) { return Writing(tree, L"undiff.dat"); },
-     [](const TempTree& tree) {
-       EXPECT_TRUE(Writing(tree, L"undiff.dat"));
-       EXPECT_TRUE(Is(tree, L"data\\world.dat", L"before"));
-     }},
-    // world.dat is done and sky.dat has just begun.
-    {"BetweenEntries",
-     [](HWND window, const TempTree& tree) { return CurrentFile(window) == tree.PathOf(L"data\\sky.dat"); },
-     [](const TempTree& tree) {
-       EXPECT_TRUE(Is(tree, L"data\\world.dat", L"after"));
-       EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"before"));
-     }},
-    // The whole new sky.dat is being inflated.
-    {"InflatingAWholeFile",
+    {"AtTheFirstEntry", [](HWND window, const TempTree& tree) { return Current(window, tree, L"data\\world.dat"); },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\world.dat", L"before")); }},
+    // The deflated diff is being written out or inflated.
+    {"UnpackingTheDiff",
      [](HWND window, const TempTree& tree) {
-       return CurrentFile(window) == tree.PathOf(L"data\\sky.dat") && Writing(tree, L"new.dat");
+       return Current(window, tree, L"data\\world.dat") && Has(tree, L"data\\tmp_uncomp.dat");
+     },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\world.dat", L"before")); }},
+    {"RebuildingFromTheDiff",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\world.dat") && Has(tree, L"data\\undiff.dat");
+     },
+     [](const TempTree& tree) { EXPECT_FALSE(Has(tree, L"maps\\coast\\harbour.map")); }},
+    {"AddingAFileInNewFolders",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"maps\\coast\\harbour.map") && Has(tree, L"maps\\coast\\new.dat");
+     },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\world.dat", L"after")); }},
+    {"DeletingAFile", [](HWND window, const TempTree& tree) { return Current(window, tree, L"data\\old.txt"); },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"maps\\coast\\harbour.map", L"after")); }},
+    // sky.dat keeps its size, so its CRC is read before anything is written.
+    {"ReadingTheInstalledCrc",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\sky.dat") && !Has(tree, L"data\\tmp_uncomp.dat");
      },
      [](const TempTree& tree) {
-       EXPECT_TRUE(Writing(tree, L"new.dat"));
+       EXPECT_FALSE(Has(tree, L"data\\old.txt"));
        EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"before"));
      }},
+    {"InflatingAWholeFile",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\sky.dat") && Has(tree, L"data\\new.dat");
+     },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\terrain.dat", L"before")); }},
+    {"CopyingAPlainDiff",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\terrain.dat") && Has(tree, L"data\\new.dat") &&
+              !Has(tree, L"data\\undiff.dat");
+     },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"after")); }},
+    {"RebuildingTheLastFile",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\terrain.dat") && Has(tree, L"data\\undiff.dat");
+     },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"after")); }},
+    {"AfterTheVersionWasRecorded", [](HWND, const TempTree&) { return Value(kKey, L"Version") == L"1.01"; },
+     [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\terrain.dat", L"after")); }, true},
+    AtOverall("AtAThirdOfTheBytes", 33),
+    AtOverall("AtTwoThirdsOfTheBytes", 66),
 };
 
 INSTANTIATE_TEST_SUITE_P(InstallPhase, PatchInterrupted, ::testing::ValuesIn(kInterruptions),

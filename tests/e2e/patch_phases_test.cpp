@@ -35,23 +35,6 @@ std::wstring Fixture(const std::wstring& relative) {
   return WindowsPath(QTR_PHASES_PATCH_DIR) + L"\\" + relative;
 }
 
-// Every file below `dir` whose name is one of the patcher's temporary names.
-void CollectTemporaryFiles(const std::wstring& dir, std::vector<std::wstring>& found) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CollectTemporaryFiles(dir + L"\\" + name, found);
-    } else if (name == L"new.dat" || name == L"undiff.dat" || name == L"tmp_uncomp.dat") {
-      found.push_back(dir + L"\\" + name);
-    }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-}
-
 // Holds a file open without sharing, as another program can.
 class HeldFile {
  public:
@@ -138,8 +121,7 @@ class PatchPhases : public ::testing::Test {
   }
 
   void ExpectNoTemporaryFiles() {
-    std::vector<std::wstring> found;
-    CollectTemporaryFiles(tree.root(), found);
+    const std::vector<std::wstring> found = TemporaryFilesBelow(tree.root());
     EXPECT_TRUE(found.empty()) << std::string(found[0].begin(), found[0].end());
   }
 
@@ -250,6 +232,28 @@ TEST_F(PatchPhases, AnUpdatedFileThatIsMissingOrOfAnotherSizeIsACorruptedInstall
   EXPECT_TRUE(PathExists(L"data\\old.txt"));
   EXPECT_EQ(Value(kKey, L"Version"), L"1.00");
   ExpectNoTemporaryFiles();
+}
+
+TEST_F(PatchPhases, AReplacementLeftBesideARemovedTargetIsMovedInOnlyWhenItVerifies) {
+  // A run stopped between removing a target and moving its verified
+  // replacement in: map.dat's rebuilt "undiff.dat", readme.txt's whole
+  // "new.dat", both in data\, whose first entry (map.dat) clears data\new.dat
+  // before it uses it.
+  ASSERT_TRUE(DeleteFileW(tree.PathOf(L"data\\map.dat").c_str()));
+  std::vector<unsigned char> map;
+  ASSERT_TRUE(ReadBytes(Fixture(L"after\\data\\map.dat"), map));
+  map[4242] ^= 0x08;
+  ASSERT_TRUE(tree.Write(L"data\\undiff.dat", map));
+  ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Error!", kCorrupted, "error");
+  EXPECT_TRUE(HasBytes(tree.PathOf(L"data\\undiff.dat"), map));
+  EXPECT_FALSE(PathExists(L"data\\map.dat"));
+  EXPECT_EQ(Value(kKey, L"Version"), L"1.00");
+
+  CopyIn(Fixture(L"after\\data\\map.dat"), L"data\\undiff.dat");
+  ASSERT_TRUE(DeleteFileW(tree.PathOf(L"data\\readme.txt").c_str()));
+  CopyIn(Fixture(L"after\\data\\readme.txt"), L"data\\new.dat");
+  ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Success!", kInstalled, "information");
+  ExpectPatched();
 }
 
 TEST_F(PatchPhases, NotEnoughFreeSpace) {

@@ -133,3 +133,29 @@ bool SameFiles(const std::wstring& a, const std::wstring& b) {
   std::vector<unsigned char> first, second;
   return ReadBytes(a, first) && ReadBytes(b, second) && first == second;
 }
+
+namespace {
+
+void CollectTemporaryFiles(const std::wstring& dir, std::vector<std::wstring>& found) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CollectTemporaryFiles(dir + L"\\" + name, found);
+    } else if (name == L"new.dat" || name == L"undiff.dat" || name == L"tmp_uncomp.dat") {
+      found.push_back(dir + L"\\" + name);
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace
+
+std::vector<std::wstring> TemporaryFilesBelow(const std::wstring& dir) {
+  std::vector<std::wstring> found;
+  CollectTemporaryFiles(dir, found);
+  return found;
+}

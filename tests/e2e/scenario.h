@@ -65,3 +65,6 @@ bool ReadBytes(const std::wstring& path, std::vector<unsigned char>& bytes);
 bool HasBytes(const std::wstring& path, const std::vector<unsigned char>& expected);
 // True when both files exist and are byte for byte the same.
 bool SameFiles(const std::wstring& a, const std::wstring& b);
+// Every file below `dir` that has one of the patcher's temporary names
+// ("new.dat", "undiff.dat", "tmp_uncomp.dat").
+std::vector<std::wstring> TemporaryFilesBelow(const std::wstring& dir);

@@ -105,6 +105,19 @@ TEST(MakePayload, BestIsNoLargerAndReportsItsStages) {
 }
 
 // Zopfli's blocks end at any bit; joined, they must make one stream.
+// Noise blocks become stored blocks, whose padding depends on the bit where
+// they start: blocks of words before them leave that anywhere in a byte.
+Bytes WordsThenNoise(size_t size, uint32_t seed) {
+  constexpr size_t kBlock = 32768;
+  Bytes data;
+  for (size_t at = 0; at < size; at += kBlock) {
+    const Bytes part = (at / kBlock) % 2 == 0 ? Words(kBlock, seed + static_cast<uint32_t>(at)) : Noise(kBlock, seed);
+    data.insert(data.end(), part.begin(), part.end());
+  }
+  data.resize(size);
+  return data;
+}
+
 TEST(CompressBest, BlocksJoinAtEveryBoundary) {
   constexpr size_t kBlock = 32768;
   for (const size_t size : {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock + 7, 9 * kBlock}) {
@@ -119,6 +132,12 @@ TEST(CompressBest, BlocksJoinAtEveryBoundary) {
         EXPECT_LT(stream.size(), Compress(data).size()) << size;
       }
     }
+  }
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    const Bytes data = WordsThenNoise(4 * kBlock + seed, seed);
+    Bytes back;
+    ASSERT_TRUE(Inflate(CompressBest(data), back)) << "words then noise, seed " << seed;
+    EXPECT_TRUE(back == data) << seed;
   }
 }
 

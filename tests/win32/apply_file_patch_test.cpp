@@ -86,6 +86,42 @@ TEST_F(ApplyEntry, AnAlreadyPatchedFileIsLeftAlone) {
   EXPECT_EQ(DoneBytes(*entry.entry_progress), TotalBytes(*entry.entry_progress));
 }
 
+TEST_F(ApplyEntry, AVerifiedReplacementBesideAMissingTargetFinishesTheEntry) {
+  // The state a run leaves when it stops after removing the target and
+  // before the move; the payload would fail if it were used.
+  struct Case {
+    bool diff;
+    const char16_t* replacement;
+  };
+  for (const Case& c : {Case{true, u"undiff.dat"}, Case{false, u"new.dat"}}) {
+    Write(c.replacement, newFile);
+    FilePatch entry = UpdatedEntry(kCutStream, c.diff, true);
+    ASSERT_TRUE(PreflightFilePatch(entry, &root));
+    EXPECT_TRUE(Read(u"qtr.exe") == newFile);
+    ASSERT_NE(entry.crc_progress, nullptr);
+    EXPECT_EQ(entry.crc_progress->total, newFile.size());
+    EXPECT_EQ(ApplyFilePatch(entry), Done);
+    EXPECT_TRUE(Read(u"qtr.exe") == newFile);
+    ExpectNoTemporaryFiles();
+    EXPECT_EQ(DoneBytes(*entry.entry_progress), TotalBytes(*entry.entry_progress));
+    ASSERT_TRUE(DeleteFileW(WinText(Path(u"qtr.exe"))));
+  }
+
+  // A replacement that does not verify, or one under the other entry kind's
+  // name, stays where it is and the missing target fails the pass.
+  std::string wrong = newFile;
+  wrong[4321] ^= 0x10;
+  Write(u"undiff.dat", wrong);
+  FilePatch entry = UpdatedEntry(kDiffPacked, true, true);
+  EXPECT_FALSE(PreflightFilePatch(entry, &root));
+  EXPECT_TRUE(Read(u"undiff.dat") == wrong);
+  Write(u"undiff.dat", newFile);
+  FilePatch whole = UpdatedEntry(kNewPacked, false, true);
+  EXPECT_FALSE(PreflightFilePatch(whole, &root));
+  EXPECT_TRUE(Read(u"undiff.dat") == newFile);
+  EXPECT_FALSE(Exists(u"qtr.exe"));
+}
+
 TEST_F(ApplyEntry, PatchedSizeWithAThirdCrcIsAMismatch) {
   std::string third = newFile;
   third[12345] ^= 0x55;

@@ -16,25 +16,34 @@ uint32_t Crc(const Bytes& bytes) {
 TEST(OutputWriter, WritesFullBlocksThenTheRest) {
   ScratchDir dir;
   const Bytes data = Noise((1 << 20) + 1, 3);
-  ProgressRecorder recorder;
-  ProgressReporter entry(nullptr, u"out");
-  ProgressReporter stage(4 << 20, &entry);
-  {
-    OutputWriter writer(&stage);
-    ASSERT_TRUE(writer.Open(dir / u"out.bin"));
-    for (uint8_t byte : data) ASSERT_TRUE(writer.PutByte(byte));
-    // Only the full buffer has gone out so far.
-    EXPECT_EQ(1u << 20, writer.written);
-    EXPECT_EQ(1u, writer.count);
-    writer.Close();
-    EXPECT_EQ(data.size(), writer.digest.size);
-    EXPECT_EQ(Crc(data), writer.digest.crc32);
-    EXPECT_FALSE(writer.PutByte(0));
-    EXPECT_FALSE(writer.Flush());
+  const float rest = static_cast<float>(static_cast<double>(data.size()) / (4 << 20));
+  // An output expected to be small starts with a small buffer that grows to
+  // 1 MiB on the way, without changing what the file receives.
+  struct Case {
+    uint64_t expected;
+    std::vector<float> fractions;
+  };
+  for (const Case& c : {Case{4 << 20, {0.25f, rest}}, Case{2000, {1.0f, 1.0f}}}) {
+    ProgressRecorder recorder;
+    ProgressReporter entry(nullptr, u"out");
+    ProgressReporter stage(c.expected, &entry);
+    {
+      OutputWriter writer(&stage);
+      ASSERT_TRUE(writer.Open(dir / u"out.bin"));
+      for (uint8_t byte : data) ASSERT_TRUE(writer.PutByte(byte));
+      // Only the full buffer has gone out so far.
+      EXPECT_EQ(1u << 20, writer.written) << c.expected;
+      EXPECT_EQ(1u, writer.count) << c.expected;
+      writer.Close();
+      EXPECT_EQ(data.size(), writer.digest.size);
+      EXPECT_EQ(Crc(data), writer.digest.crc32);
+      EXPECT_FALSE(writer.PutByte(0));
+      EXPECT_FALSE(writer.Flush());
+    }
+    EXPECT_EQ(data, ReadBytes(dir / u"out.bin")) << c.expected;
+    EXPECT_EQ(c.fractions, recorder.CurrentFractions()) << c.expected;
+    ASSERT_TRUE(DeleteFileW(WinText(dir / u"out.bin")));
   }
-  EXPECT_EQ(data, ReadBytes(dir / u"out.bin"));
-  EXPECT_EQ(std::vector<float>({0.25f, static_cast<float>(static_cast<double>(data.size()) / (4 << 20))}),
-            recorder.CurrentFractions());
 }
 
 TEST(OutputWriter, DoneCountStopsAtTheReporterTotal) {

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <map>
 #include <string>
 
 #include "engine/language.h"
@@ -35,6 +37,45 @@ DWORD WINAPI PingWindow(LPVOID window) {
   return SendMessageTimeoutW(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer) ? 1
                                                                                                         : 0;
 }
+
+// Counts the texts and bar positions the controls of the window receive, by
+// subclassing them for the lifetime of this object.
+class SentCounter {
+ public:
+  explicit SentCounter(HWND dialog) {
+    for (int id :
+         {IDC_STATUS, IDC_CURRENT_FILE, IDC_CURRENT_PERCENT, IDC_OVERALL_PERCENT, IDC_CURRENT_BAR, IDC_OVERALL_BAR}) {
+      HWND control = GetDlgItem(dialog, id);
+      previous_[control] = reinterpret_cast<WNDPROC>(
+          SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SentCounter::Count)));
+    }
+    Instance() = this;
+  }
+  ~SentCounter() {
+    for (const auto& [control, procedure] : previous_)
+      SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    Instance() = nullptr;
+  }
+  SentCounter(const SentCounter&) = delete;
+  SentCounter& operator=(const SentCounter&) = delete;
+
+  // Texts and positions received since the last call.
+  int Take() { return received_.exchange(0); }
+
+ private:
+  static SentCounter*& Instance() {
+    static SentCounter* instance = nullptr;
+    return instance;
+  }
+  static LRESULT CALLBACK Count(HWND control, UINT message, WPARAM wparam, LPARAM lparam) {
+    SentCounter* self = Instance();
+    if (message == WM_SETTEXT || message == PBM_SETPOS) ++self->received_;
+    return CallWindowProcW(self->previous_.at(control), control, message, wparam, lparam);
+  }
+
+  std::map<HWND, WNDPROC> previous_;
+  std::atomic<int> received_{0};
+};
 
 class ProgressWindowTest : public ::testing::Test {
  protected:
@@ -108,6 +149,58 @@ TEST_F(ProgressWindowTest, FractionsAreClampedAndRounded) {
   }
   SetOverallProgress(0.25f);
   EXPECT_EQ(TextOf(dialog_, IDC_CURRENT_PERCENT), L"100%");  // the other bar kept its state
+}
+
+// Each call sends only what the window does not show yet, and the window
+// shows exactly what every call asked for.
+TEST_F(ProgressWindowTest, OnlyChangedValuesAreSent) {
+  struct Step {
+    const char* what;
+    void (*call)();
+    int sent;  // texts and positions the controls receive
+    const wchar_t *file, *label;
+    int bar;
+  };
+  const Step steps[] = {
+      {"first path", [] { SetCurrentFileText(u"C:\\Q\\a.dat"); }, 1, L"C:\\Q\\a.dat", L"0%", 0},
+      {"same path", [] { SetCurrentFileText(u"C:\\Q\\a.dat"); }, 0, L"C:\\Q\\a.dat", L"0%", 0},
+      {"first fraction", [] { SetCurrentProgress(0.25f); }, 2, L"C:\\Q\\a.dat", L"25%", 25},
+      {"same label and bar", [] { SetCurrentProgress(0.252f); }, 0, L"C:\\Q\\a.dat", L"25%", 25},
+      {"label only", [] { SetCurrentProgress(0.256f); }, 1, L"C:\\Q\\a.dat", L"26%", 25},
+      {"label and bar", [] { SetCurrentProgress(0.996f); }, 2, L"C:\\Q\\a.dat", L"100%", 99},
+      {"bar only", [] { SetCurrentProgress(1.0f); }, 1, L"C:\\Q\\a.dat", L"100%", 100},
+      {"other path", [] { SetCurrentFileText(u"C:\\Q\\b.dat"); }, 1, L"C:\\Q\\b.dat", L"100%", 100},
+      {"empty path", [] { SetCurrentFileText(u""); }, 1, L"", L"100%", 100},
+      {"status twice",
+       [] {
+         SetStatusText(u"Installing:");
+         SetStatusText(u"Installing:");
+       },
+       1, L"", L"100%", 100},
+  };
+  SentCounter counter(dialog_);
+  for (const Step& step : steps) {
+    step.call();
+    EXPECT_EQ(counter.Take(), step.sent) << step.what;
+    EXPECT_EQ(TextOf(dialog_, IDC_CURRENT_FILE), step.file) << step.what;
+    EXPECT_EQ(TextOf(dialog_, IDC_CURRENT_PERCENT), step.label) << step.what;
+    EXPECT_EQ(BarPosition(dialog_, IDC_CURRENT_BAR), step.bar) << step.what;
+  }
+  EXPECT_EQ(TextOf(dialog_, IDC_STATUS), L"Installing:");
+  EXPECT_EQ(TextOf(dialog_, IDC_OVERALL_PERCENT), L"0%");  // never set: the template's text
+}
+
+// A new window starts from its template whatever the last one showed: the
+// values the closing left (empty file line, overall 100%) are sent again.
+TEST_F(ProgressWindowTest, ANewWindowIsSentEveryValue) {
+  CloseProgressWindow();
+  CreateProgressWindow();
+  dialog_ = ProgressWindowSlot().load()->dialog;
+  SetCurrentFileText(u"");
+  SetOverallProgress(1.0f);
+  EXPECT_EQ(TextOf(dialog_, IDC_CURRENT_FILE), L"");
+  EXPECT_EQ(TextOf(dialog_, IDC_OVERALL_PERCENT), L"100%");
+  EXPECT_EQ(BarPosition(dialog_, IDC_OVERALL_BAR), 100);
 }
 
 TEST_F(ProgressWindowTest, TextsAreSetBeforeTheCallReturns) {

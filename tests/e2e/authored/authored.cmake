@@ -23,3 +23,24 @@ add_custom_command(OUTPUT ${authored_patch} ${authored_signed}
 add_custom_target(e2e_authored_patch DEPENDS ${authored_patch} ${authored_signed})
 add_dependencies(e2e_tests e2e_authored_patch)
 target_compile_definitions(e2e_tests PRIVATE "QTR_AUTHORED_DIR=\"${authored_dir}\"")
+
+# The Windows build of the authoring tool under Wine: it makes the demo patch
+# byte for byte as the native tool does, and verifies it against both
+# editions' trees.
+set(demo_dir ${authored_dir}/demo)
+set(demo_native ${demo_dir}/native.exe)
+add_custom_command(OUTPUT ${demo_native}
+  COMMAND ${QTR_NATIVE_BUILD}/demo/qtr_demo_trees $<TARGET_FILE:qtr_sample_game_1_00>
+    $<TARGET_FILE:qtr_sample_game_1_01> ${demo_dir}/trees
+  COMMAND ${QTR_NATIVE_BUILD}/tools/qtr_author --quiet
+    --old ${demo_dir}/trees/censored/1.00 --new ${demo_dir}/trees/censored/1.01 --name censored
+    --old ${demo_dir}/trees/uncensored/1.00 --new ${demo_dir}/trees/uncensored/1.01 --name uncensored
+    --key-file qtr.exe --from 1.00 --to 1.01 --stub $<TARGET_FILE:qtr_patch_stub> --out ${demo_native}
+  DEPENDS qtr_patch_stub qtr_sample_game_1_00 qtr_sample_game_1_01 ${QTR_NATIVE_BUILD}/tools/qtr_author
+    ${QTR_NATIVE_BUILD}/demo/qtr_demo_trees)
+add_custom_target(e2e_authored_demo DEPENDS ${demo_native})
+add_dependencies(e2e_tests e2e_authored_demo qtr_author)
+add_test(NAME AuthorExe.MakesTheDemoPatchAsTheNativeToolDoes
+  COMMAND ${CMAKE_COMMAND} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DTOOL=$<TARGET_FILE:qtr_author>
+    -DDIR=${demo_dir} -DSTUB=$<TARGET_FILE:qtr_patch_stub> -P ${CMAKE_CURRENT_SOURCE_DIR}/authored/author_exe.cmake)
+set_tests_properties(AuthorExe.MakesTheDemoPatchAsTheNativeToolDoes PROPERTIES RUN_SERIAL TRUE)

@@ -54,32 +54,58 @@ def crc(data):
 
 
 def big_patch(header):
-    """A patch large enough to be interrupted at chosen points: data/world.dat
-    (24 MiB, updated by a deflated diff), then data/sky.dat (8 MiB, updated by
-    a deflated whole file), in one group for everyone (main_big.xml)."""
+    """A patch of several files of a few MB each, to be interrupted at chosen
+    points (main_big.xml, one group for everyone). In the order of the file
+    plan: data/world.dat (updated by a deflated diff), maps/coast/harbour.map
+    (added in new folders, deflated), data/old.txt (deleted), data/sky.dat
+    (updated by a deflated whole file of its old size, so that its CRC is
+    read first) and data/terrain.dat (updated by a plain diff)."""
     rng = random.Random(2026)
-    world = rng.randbytes(24 << 20)
-    inserted = rng.randbytes(3 << 20)
+    world = rng.randbytes(3 << 20)
+    inserted = rng.randbytes(1 << 20)
     half = len(world) // 2
     new_world = world[:half] + inserted + world[half:]
-    stream = (b"\xa7\xa3" + number(half) + b"\xa7\xa5" + literals(inserted) +
-              b"\xa7\xa3" + number(len(world) - half))
-    sky = bytes(range(256)) * (32 << 10)
-    new_sky = rng.randbytes(8 << 20)
-    packed_stream = zlib.compress(stream, 1)
+    world_diff = (b"\xa7\xa3" + number(half) + b"\xa7\xa5" + literals(inserted) +
+                  b"\xa7\xa3" + number(len(world) - half))
+    sky = bytes(range(256)) * (8 << 10)
+    new_sky = rng.randbytes(2 << 20)
+    harbour = rng.randbytes(3 << 19)
+    terrain = rng.randbytes(2 << 20)
+    tail = rng.randbytes(1 << 19)
+    new_terrain = terrain + tail
+    terrain_diff = b"\xa7\xa3" + number(len(terrain)) + b"\xa7\xa5" + literals(tail)
+    packed_world_diff = zlib.compress(world_diff, 1)
     packed_sky = zlib.compress(new_sky, 1)
-    entries = ('<file subpath="data/world.dat" crc_org="%s" size_org="%d" crc="%s" size="%d" id="5021" diff="1" '
-               'diff_size="%d" comp="1" comp_size="%d"/>'
-               % (crc(world), len(world), crc(new_world), len(new_world), len(stream), len(packed_stream)) +
-               '<file subpath="data/sky.dat" crc_org="%s" size_org="%d" crc="%s" size="%d" id="5022" diff="0" '
-               'comp="1" comp_size="%d"/>' % (crc(sky), len(sky), crc(new_sky), len(new_sky), len(packed_sky)))
+    packed_harbour = zlib.compress(harbour, 1)
+    old_txt = b"obsolete\r\n"
+
+    def updated(subpath, old, new, rid, diff=None, packed=None):
+        text = ('<file subpath="%s" crc_org="%s" size_org="%d" crc="%s" size="%d" id="%d" diff="%d" '
+                % (subpath, crc(old), len(old), crc(new), len(new), rid, diff is not None))
+        if diff is not None:
+            text += 'diff_size="%d" ' % len(diff)
+        if packed is not None:
+            return text + 'comp="1" comp_size="%d"/>' % len(packed)
+        return text + 'comp="0"/>'
+
+    world_entry = updated("data/world.dat", world, new_world, 5021, world_diff, packed_world_diff)
+    sky_entry = updated("data/sky.dat", sky, new_sky, 5022, packed=packed_sky)
+    terrain_entry = updated("data/terrain.dat", terrain, new_terrain, 5024, terrain_diff)
+    harbour_entry = ('<file subpath="maps/coast/harbour.map" crc="%s" size="%d" id="5023" comp="1" '
+                     'comp_size="%d"/>' % (crc(harbour), len(harbour), len(packed_harbour)))
+    packs = "".join('<pack root="" id="%d"/>' % p for p in (5020, 5025, 5026))
     return {
         "big/before/data/world.dat": world, "big/before/data/sky.dat": sky,
+        "big/before/data/terrain.dat": terrain, "big/before/data/old.txt": old_txt,
         "big/after/data/world.dat": new_world, "big/after/data/sky.dat": new_sky,
-        "5020.xml": ('<patch><updated>%s</updated></patch>' % entries).encode(),
-        "5021.bin": packed_stream, "5022.bin": packed_sky,
-        "main_big.xml": (header + '<group required_space="40000000"><pack root="" id="5020"/></group>\n'
-                         '</patch>\n').encode(),
+        "big/after/data/terrain.dat": new_terrain, "big/after/maps/coast/harbour.map": harbour,
+        "5020.xml": ('<patch><updated>%s</updated></patch>' % world_entry).encode(),
+        "5025.xml": ('<patch><added>%s</added><deleted><file subpath="data/old.txt"/></deleted></patch>'
+                     % harbour_entry).encode(),
+        "5026.xml": ('<patch><updated>%s</updated></patch>' % (sky_entry + terrain_entry)).encode(),
+        "5021.bin": packed_world_diff, "5022.bin": packed_sky, "5023.bin": packed_harbour,
+        "5024.bin": terrain_diff,
+        "main_big.xml": (header + '<group required_space="15000000">%s</group>\n</patch>\n' % packs).encode(),
     }
 
 

@@ -12,7 +12,10 @@ endforeach()
 foreach(name ${phases_names})
   list(APPEND phases_outputs ${phases_dir}/main_${name}.xml)
 endforeach()
-set(phases_big ${phases_dir}/main_big.xml ${phases_dir}/5020.xml ${phases_dir}/5021.bin ${phases_dir}/5022.bin)
+set(phases_big ${phases_dir}/main_big.xml)
+foreach(file 5020.xml 5021.bin 5022.bin 5023.bin 5024.bin 5025.xml 5026.xml)
+  list(APPEND phases_big ${phases_dir}/${file})
+endforeach()
 add_custom_command(OUTPUT ${phases_outputs} ${phases_big}
   COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/phases/make_phases_patch.py ${phases_dir}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/phases/make_phases_patch.py)
@@ -31,9 +34,10 @@ foreach(name ${phases_names})
   target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_${upper}=\"$<TARGET_FILE:${target}>\"")
 endforeach()
 
-# A large patch for runs interrupted part-way.
+# A patch of several files of a few MB for runs interrupted part-way.
 qtr_add_patcher(e2e_phases_big 5001 ${phases_dir}/main_big.xml 5020 ${phases_dir}/5020.xml
-  5021 ${phases_dir}/5021.bin 5022 ${phases_dir}/5022.bin)
+  5021 ${phases_dir}/5021.bin 5022 ${phases_dir}/5022.bin 5023 ${phases_dir}/5023.bin
+  5024 ${phases_dir}/5024.bin 5025 ${phases_dir}/5025.xml 5026 ${phases_dir}/5026.xml)
 add_dependencies(e2e_phases_big e2e_phases_patch)
 add_dependencies(e2e_tests e2e_phases_big)
 target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_E2E_PHASES_BIG=\"$<TARGET_FILE:e2e_phases_big>\""

@@ -1,0 +1,24 @@
+# qtr_author.exe under Wine: makes the demo patch from DIR/trees into STUB,
+# which must equal the native tool's DIR/native.exe byte for byte, then
+# verifies it against both editions' old and new trees (exit code 0).
+# Wine takes Unix paths through its drive Z:.
+set(t Z:${DIR}/trees)
+execute_process(COMMAND ${EMULATOR} ${TOOL} --quiet
+    --old ${t}/censored/1.00 --new ${t}/censored/1.01 --name censored
+    --old ${t}/uncensored/1.00 --new ${t}/uncensored/1.01 --name uncensored
+    --key-file qtr.exe --from 1.00 --to 1.01 --stub Z:${STUB} --out Z:${DIR}/windows.exe
+  RESULT_VARIABLE code ERROR_VARIABLE err)
+if(NOT code EQUAL 0)
+  message(FATAL_ERROR "qtr_author.exe failed (${code}): ${err}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${DIR}/native.exe ${DIR}/windows.exe RESULT_VARIABLE differ)
+if(NOT differ EQUAL 0)
+  message(FATAL_ERROR "the Windows tool's demo patch differs from the native tool's")
+endif()
+execute_process(COMMAND ${EMULATOR} ${TOOL} verify Z:${DIR}/windows.exe
+    --old ${t}/censored/1.00 --new ${t}/censored/1.01 --old ${t}/uncensored/1.00 --new ${t}/uncensored/1.01
+  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT code EQUAL 0 OR NOT out MATCHES "verify: every edition passed")
+  message(FATAL_ERROR "qtr_author.exe verify failed (${code}):\n${out}\n${err}")
+endif()
+message(STATUS "${out}")
