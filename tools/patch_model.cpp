@@ -209,6 +209,12 @@ class Run {
 
 }  // namespace
 
+std::map<std::string, const TreeFile*> FilesByKey(const FileTree& tree) {
+  std::map<std::string, const TreeFile*> files;
+  for (const auto& entry : tree.files) files[FoldCase(entry.first)] = &entry.second;
+  return files;
+}
+
 InstallationModel::InstallationModel(const FileTree& tree) {
   for (const auto& [path, content] : tree.files) Put(path, content);
 }

@@ -39,6 +39,9 @@ class InstallationModel {
   std::map<std::string, File> files_;
 };
 
+// A tree's files by FoldCase key: how the installation finds them.
+std::map<std::string, const TreeFile*> FilesByKey(const FileTree& tree);
+
 // How one entry went.
 enum class EntryOutcome {
   Written,      // added, or updated from the installed file

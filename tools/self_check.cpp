@@ -12,12 +12,6 @@ namespace {
                        "; no patch written");
 }
 
-std::map<std::string, const TreeFile*> ByKey(const FileTree& tree) {
-  std::map<std::string, const TreeFile*> files;
-  for (const auto& entry : tree.files) files[FoldCase(entry.first)] = &entry.second;
-  return files;
-}
-
 // The patched installation must hold exactly the new tree's files. Files
 // the plan leaves alone were found equal to their new version when the plan
 // was made; every file the run wrote was compared as it was settled.
@@ -46,7 +40,7 @@ std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<V
   std::vector<VariantCheck> checks;
   for (size_t index = 0; index < variants.size(); ++index) {
     const Variant& v = variants[index];
-    const std::map<std::string, const TreeFile*> new_files = ByKey(v.new_tree);
+    const std::map<std::string, const TreeFile*> new_files = FilesByKey(v.new_tree);
     VariantCheck check;
     check.name = v.name;
     // Every file the run writes is compared with the new tree's and then

@@ -23,14 +23,8 @@ const char* OutcomeText(EntryOutcome outcome) {
   return "?";
 }
 
-std::map<std::string, const TreeFile*> ByKey(const FileTree& tree) {
-  std::map<std::string, const TreeFile*> files;
-  for (const auto& entry : tree.files) files[FoldCase(entry.first)] = &entry.second;
-  return files;
-}
-
 void Compare(const InstallationModel& installation, const FileTree& new_tree, std::vector<std::string>& differences) {
-  const auto wanted = ByKey(new_tree);
+  const auto wanted = FilesByKey(new_tree);
   for (const auto& [key, file] : installation.files()) {
     const auto found = wanted.find(key);
     if (found == wanted.end()) {
@@ -60,7 +54,7 @@ std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const st
   for (const Edition& edition : editions) {
     EditionResult result;
     std::map<std::string, const TreeFile*> wanted;
-    if (edition.new_tree) wanted = ByKey(*edition.new_tree);
+    if (edition.new_tree) wanted = FilesByKey(*edition.new_tree);
     // What a run writes is kept as the new tree's file when it is that file,
     // else by its size and checksum only: no rebuilt bytes stay in memory.
     RunHooks hooks;

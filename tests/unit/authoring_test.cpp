@@ -374,35 +374,6 @@ TEST_F(TreeDir, AtomicWriteLeavesNoPartialFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // sub and patch.exe
 }
 
-// A minimal PE32 image: headers and one code section, no resources.
-Bytes MinimalImage() {
-  Bytes image(0x400);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  image[0] = 'M';
-  image[1] = 'Z';
-  put32(0x3C, 0x40);
-  put32(0x40, 0x4550);
-  put32(0x44, 0x0001014C);  // i386, one section
-  put32(0x54, 0x010200E0);  // optional header size, characteristics
-  const size_t opt = 0x58;
-  put32(opt, 0x10B);
-  put32(opt + 32, 0x1000);
-  put32(opt + 36, 0x200);
-  put32(opt + 56, 0x2000);
-  put32(opt + 60, 0x200);
-  put32(opt + 92, 16);
-  const size_t section = opt + 0xE0;
-  std::memcpy(&image[section], ".text", 5);
-  put32(section + 8, 0x10);
-  put32(section + 12, 0x1000);
-  put32(section + 16, 0x200);
-  put32(section + 20, 0x200);
-  put32(section + 36, 0x60000020);
-  return image;
-}
-
 uint32_t Get32(const Bytes& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
@@ -419,7 +390,7 @@ TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
   own[1].data = Random(4, 333);
   own[2] = own[1];
   own[2].language = 1033;
-  const Bytes with_own = WritePeResources(MinimalImage(), own);
+  const Bytes with_own = WritePeResources(MinimalGuiImage(), own);
   EXPECT_EQ(with_own[0x46], 2);                         // a second section
   EXPECT_EQ(Get32(with_own, 0x58 + 96 + 16), 0x2000u);  // resource directory RVA
   EXPECT_EQ(Get32(with_own, 0x58 + 56) % 0x1000, 0u);   // SizeOfImage aligned
@@ -466,7 +437,6 @@ TEST(PeResources, WritesATreeThatReadsBackAndFixesTheHeaders) {
 TEST(PeResources, OnlyTheStubPatcherIsAcceptedAsStub) {
   EXPECT_NO_THROW(CheckStubPatcher(FakeStubPatcher()));
   EXPECT_THROW(CheckStubPatcher(MinimalGuiImage()), AuthoringError);
-  EXPECT_THROW(CheckStubPatcher(MinimalImage()), AuthoringError);
   const BuiltPatch patch = BuildPatch(TwoEditions(), DefaultHeader("1.00", "1.01"));
   const Bytes image = MakePatchExecutable(FakeStubPatcher(), patch);
   EXPECT_THROW(CheckStubPatcher(image), AuthoringError);  // it carries a patch already
@@ -489,7 +459,7 @@ TEST(PeResources, DamagedImagesAreRefusedCleanly) {
   own[1].name.is_id = false;
   own[1].name.text = u"MANIFEST";
   own[1].data = Text("<assembly/>");
-  const Bytes image = WritePeResources(MinimalImage(), own);
+  const Bytes image = WritePeResources(MinimalGuiImage(), own);
   std::mt19937 rng(5150);
   int refused = 0;
   for (int round = 0; round < 3000; ++round) {
