@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,21 +139,30 @@ TEST_F(PatchPhases, PatchesTheInstallationAndRecordsTheNewVersion) {
   ExpectClosingBox(run, L"Success!", kInstalled, "information");
   ExpectPatched();
 
-  // The window showed each entry's path while installing, then success.
-  bool sawExe = false, sawBundle = false, sawSuccess = false;
+  // The window showed entries' paths while installing, in plan order, then
+  // success. The driver reads the window every 25 ms, so a quick entry may
+  // come and go between two reads: which paths it sees is left open.
+  const std::vector<std::wstring> plan = {tree.PathOf(L"data\\map.dat"), tree.PathOf(L"bundles\\patch.bundle"),
+                                          tree.PathOf(L"data\\old.txt"), tree.PathOf(L"qtr.exe"),
+                                          tree.PathOf(L"data\\readme.txt")};
+  size_t entry = 0, paths = 0;
+  bool sawSuccess = false;
   int lastOverall = 0;
   for (const ProgressRecord& state : run.progress) {
     if (state.status == L"Installing:") {
       EXPECT_FALSE(sawSuccess);
-      sawExe |= state.current_file == tree.PathOf(L"qtr.exe");
-      sawBundle |= state.current_file == tree.PathOf(L"bundles\\patch.bundle");
+      if (!state.current_file.empty()) {
+        const auto at = std::find(plan.begin() + static_cast<long>(entry), plan.end(), state.current_file);
+        EXPECT_NE(at, plan.end()) << "not an entry's path, or out of order\n" << ToJsonLines(run);
+        if (at != plan.end()) entry = static_cast<size_t>(at - plan.begin());
+        ++paths;
+      }
       EXPECT_GE(state.overall_bar, lastOverall) << ToJsonLines(run);
       lastOverall = state.overall_bar;
     }
     if (state.status == L"Success!") sawSuccess = true;
   }
-  EXPECT_TRUE(sawExe) << ToJsonLines(run);
-  EXPECT_TRUE(sawBundle);
+  EXPECT_GT(paths, 0u) << ToJsonLines(run);
   EXPECT_TRUE(sawSuccess);
   // The last state shown before the window closed has both bars full.
   const ProgressRecord* last = nullptr;
