@@ -17,6 +17,22 @@ const NarrowText& KeyFileChecksum(const WideText& path, const FileChecksum& chec
   return cache.back().checksum;
 }
 
+// A run stopped between removing the key file and moving its verified
+// replacement in leaves the key file missing and its patched bytes beside it,
+// as "undiff.dat" (rebuilt from a diff) or "new.dat" (a whole file). Such a
+// replacement with the patched checksum (`crc2`) stands for the key file, so
+// the group applies and the pre-flight pass finishes the move; without this
+// the group would be skipped and the run would end in success with the key
+// file gone.
+bool ReplacementIsPatchedKeyFile(const WideText& keyPath, const char* crc2, const FileChecksum& checksum) {
+  const WideText folder = keyPath.substr(0, keyPath.rfind(u'\\') + 1);
+  for (const char16_t* name : {u"undiff.dat", u"new.dat"}) {
+    const NarrowText& found = KeyFileChecksum(folder + name, checksum);
+    if (!found.empty() && found == crc2) return true;
+  }
+  return false;
+}
+
 // Unfiltered groups always apply; a filtered one when its key file has the
 // checksum before (`crc`) or after (`crc2`) patching.
 bool GroupApplies(const TiXmlElement& group, const WideText& base_dir, const FileChecksum& checksum) {
@@ -28,7 +44,8 @@ bool GroupApplies(const TiXmlElement& group, const WideText& base_dir, const Fil
   if (crc == nullptr || crc2 == nullptr) RaiseInternalError("Invalid group filtering");
   const WideText keyPath = NormalizePath(base_dir + u"\\" + Utf8ToWide(filename), false);
   const NarrowText& found = KeyFileChecksum(keyPath, checksum);
-  return !found.empty() && (found == crc || found == crc2);
+  if (found.empty()) return ReplacementIsPatchedKeyFile(keyPath, crc2, checksum);
+  return found == crc || found == crc2;
 }
 
 int64_t ReadGroup(const TiXmlElement& group, const WideText& base_dir, FilePatchList& list,

@@ -211,7 +211,11 @@ const Interruption kInterruptions[] = {
        return Current(window, tree, L"data\\terrain.dat") && Has(tree, L"data\\undiff.dat");
      },
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\sky.dat", L"after")); }},
-    {"AfterTheVersionWasRecorded", [](HWND, const TempTree&) { return Value(kKey, L"Version") == L"1.01"; },
+    // Both version values written (the run waits at its closing box).
+    {"AfterTheVersionWasRecorded",
+     [](HWND, const TempTree&) {
+       return Value(kKey, L"Version") == L"1.01" && Value(kUninstallKey, L"DisplayVersion") == L"1.01";
+     },
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\terrain.dat", L"after")); }, true},
     AtOverall("AtAThirdOfTheBytes", 33),
     AtOverall("AtTwoThirdsOfTheBytes", 66),

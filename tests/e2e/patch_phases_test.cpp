@@ -266,6 +266,16 @@ TEST_F(PatchPhases, AReplacementLeftBesideARemovedTargetIsMovedInOnlyWhenItVerif
   ExpectPatched();
 }
 
+TEST_F(PatchPhases, AGameExecutableLeftAsItsVerifiedReplacementStillSelectsItsGroup) {
+  // Stopped between removing qtr.exe and moving its rebuilt bytes in: the
+  // key file that selects this variant's group is missing, and a run that
+  // skipped the group would report success without the game's executable.
+  ASSERT_TRUE(DeleteFileW(tree.PathOf(L"qtr.exe").c_str()));
+  CopyIn(Fixture(L"after\\qtr.exe"), L"undiff.dat");
+  ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Success!", kInstalled, "information");
+  ExpectPatched();
+}
+
 TEST_F(PatchPhases, NotEnoughFreeSpace) {
   ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_NO_SPACE), L"Error!", kNoSpace, "error");
   ExpectUnpatched();

@@ -63,6 +63,8 @@ class Selection : public ::testing::Test {
 };
 
 const WideText kExe = u"C:\\Games\\QTR\\qtr.exe";
+const WideText kUndiff = u"C:\\Games\\QTR\\undiff.dat";
+const WideText kNew = u"C:\\Games\\QTR\\new.dat";
 
 std::string Variant(const char* crc, const char* crc2, int pack, const char* space = "100") {
   return std::string("<group name=\"v\" filename=\"qtr.exe\" crc=\"") + crc + "\" crc2=\"" + crc2 +
@@ -117,22 +119,52 @@ TEST_F(Selection, AnEmptyNameStillFilters) {
                     "<pack root=\"\" id=\"1\"/></group>"),
             0);
   EXPECT_TRUE(list.empty());
-  EXPECT_EQ(reads.size(), 1u);
+  ASSERT_FALSE(reads.empty());
+  EXPECT_EQ(reads[0], kExe);
 }
 
 TEST_F(Selection, AMissingKeyFileSkipsTheGroupAndIsNotReadAgain) {
   AddPack(1, "one");
   EXPECT_EQ(Collect(Variant("aaaaaaaa", "bbbbbbbb", 1) + Variant("", "", 1)), 0);
   EXPECT_TRUE(list.empty());
-  EXPECT_EQ(reads.size(), 1u);
-  ASSERT_EQ(ChecksumCache().size(), 1u);
+  // The key file, then the replacements an interrupted run may have left.
+  const std::vector<WideText> once = {kExe, kUndiff, kNew};
+  EXPECT_EQ(reads, once);
+  ASSERT_EQ(ChecksumCache().size(), 3u);
   EXPECT_EQ(ChecksumCache()[0].path, kExe);
   EXPECT_EQ(ChecksumCache()[0].checksum, "");
   // The cache lasts for the process: a file appearing later is not seen.
   files[kExe] = "aaaaaaaa";
   list.clear();
   EXPECT_EQ(Collect(Variant("aaaaaaaa", "bbbbbbbb", 1)), 0);
-  EXPECT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads, once);
+}
+
+TEST_F(Selection, AMissingKeyFileIsStoodForByItsPatchedReplacementOnly) {
+  AddPack(1, "one");
+  // "undiff.dat" or "new.dat" beside the missing key file with the patched
+  // checksum: the run that left it is finished by this group.
+  for (const WideText& replacement : {kUndiff, kNew}) {
+    ChecksumCache().clear();
+    list.clear();
+    files = {{replacement, "bbbbbbbb"}};
+    EXPECT_EQ(Collect(Variant("aaaaaaaa", "bbbbbbbb", 1)), 100);
+    EXPECT_EQ(Names(), std::vector<WideText>{u"one"});
+  }
+  // The unpatched checksum, or another one, stands for nothing.
+  for (const char* other : {"aaaaaaaa", "cccccccc"}) {
+    ChecksumCache().clear();
+    list.clear();
+    files = {{kUndiff, other}, {kNew, other}};
+    EXPECT_EQ(Collect(Variant("aaaaaaaa", "bbbbbbbb", 1)), 0) << other;
+    EXPECT_TRUE(list.empty());
+  }
+  // A key file that is there decides alone.
+  ChecksumCache().clear();
+  reads.clear();
+  files = {{kExe, "cccccccc"}, {kUndiff, "bbbbbbbb"}};
+  EXPECT_EQ(Collect(Variant("aaaaaaaa", "bbbbbbbb", 1)), 0);
+  EXPECT_EQ(reads, std::vector<WideText>{kExe});
 }
 
 TEST_F(Selection, ChecksumsAreComparedAsExactText) {
