@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build g++ make python3
   mingw-w64 g++-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
   dpkg-dev xdelta3 bsdiff zstd libzopfli-dev
@@ -40,13 +40,26 @@ fi
 if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ] || [ ! -d third_party/tinyxml-2.6.2 ] ||
    [ ! -d third_party/zopfli-1.0.3 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  # A mirror in mid-sync fails one index now and then; try again, and go on
+  # with what was fetched (the install below fails clearly if it is not enough).
+  for try in 1 2 3; do
+    apt-get update -q && break
+    echo "setup: apt-get update failed (try $try of 3)"
+    sleep $((try * 5))
+  done
 fi
 pkgs=()
 for p in "${missing[@]}"; do [ "$p" = update ] || pkgs+=("$p"); done
 if [ ${#pkgs[@]} -gt 0 ]; then
   echo "setup: installing ${pkgs[*]}"
-  apt-get install -y -q --no-install-recommends "${pkgs[@]}"
+  if ! apt-get install -y -q --no-install-recommends "${pkgs[@]}"; then
+    # With one architecture's index missing (a mirror in mid-sync), the newest
+    # amd64 and i386 versions of a shared library can differ and multiarch
+    # refuses them; the release's own versions always agree.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: retrying the install with the $release release's versions"
+    apt-get install -y -q --no-install-recommends -t "$release" "${pkgs[@]}"
+  fi
 fi
 
 if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
