@@ -193,8 +193,12 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
     v.new_tree.files["/data"] = Text("x");
   }
   EXPECT_THROW(BuildPatch(to_file, DefaultHeader("1.00", "1.01")), AuthoringError);
+}
 
-  // More files than resource ids 5002..65535 hold.
+// More files than resource ids 5002..65535 hold, and exactly as many. The
+// test build under the sanitizers leaves this one out (scripts/test.sh): it
+// builds and checks 60,533 payloads, which takes minutes there.
+TEST(BuildPatch, CarriesAsManyFilesAsResourceIdsHold) {
   Variant many;
   many.name = "all";
   for (int i = 0; i < 60534; ++i) many.new_tree.files["/f" + std::to_string(i)] = Text("x");
