@@ -40,6 +40,7 @@ void SetDoneCapped(ProgressReporter& node, uint64_t count);
 ProgressReporter*& RootReporterSlot();
 
 // Shows the state of the entry `node` belongs to and of the whole patch,
-// then pauses 1 ms; does nothing (no pause) without a named ancestor.
+// then pauses 1 ms if that changed anything on screen; does nothing (no
+// pause) without a named ancestor.
 // Win32: drives the progress window.
 void UpdateProgress(ProgressReporter* node);

@@ -14,9 +14,10 @@ void UpdateProgress(ProgressReporter* node) {
   ProgressReporter* entry = NamedAncestor(node);
   if (!entry) return;
   const ProgressDisplay& display = CurrentProgressDisplay();
-  display.set_current_file_text(entry->name);
-  display.set_current_progress(Fraction(*entry));
-  if (ProgressReporter* root = RootReporterSlot()) display.set_overall_progress(Fraction(*root));
-  // The short pause lets the UI thread repaint between blocks of file work.
-  Sleep(1);
+  bool changed = display.set_current_file_text(entry->name);
+  changed |= display.set_current_progress(Fraction(*entry));
+  if (ProgressReporter* root = RootReporterSlot()) changed |= display.set_overall_progress(Fraction(*root));
+  // The short pause lets the UI thread repaint between blocks of file work;
+  // an update that changed nothing on screen has nothing to repaint.
+  if (changed) Sleep(1);
 }

@@ -53,17 +53,25 @@ bool NeedsSending(Shown<Value>& shown_value, const Value& value) {
   return true;
 }
 
-void SetFraction(HWND bar, int label_id, Shown<std::string>& label_shown, Shown<int>& bar_shown, float fraction) {
+bool SetFraction(HWND bar, int label_id, Shown<std::string>& label_shown, Shown<int>& bar_shown, float fraction) {
   const ProgressWindow* window = ProgressWindowSlot().load();
-  if (!window) return;
+  if (!window) return false;
   if (!(fraction >= 0.0f)) fraction = 0.0f;  // also a NaN
   if (fraction > 1.0f) fraction = 1.0f;
   const float percent = fraction * 100.0f;
   char label[16];
   std::snprintf(label, sizeof label, "%.0f%%", static_cast<double>(percent));
-  if (NeedsSending(label_shown, std::string(label))) SetDlgItemTextA(window->dialog, label_id, label);
+  bool sent = false;
+  if (NeedsSending(label_shown, std::string(label))) {
+    SetDlgItemTextA(window->dialog, label_id, label);
+    sent = true;
+  }
   const int position = static_cast<int>(percent);
-  if (NeedsSending(bar_shown, position)) SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  if (NeedsSending(bar_shown, position)) {
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    sent = true;
+  }
+  return sent;
 }
 
 void BuildDialog(ProgressWindow& window) {
@@ -157,19 +165,21 @@ void SetStatusText(const WideText& text) {
   if (dialog && NeedsSending(shown.status, text)) SetDlgItemTextW(dialog, IDC_STATUS, WinText(text));
 }
 
-void SetCurrentFileText(const WideText& text) {
+bool SetCurrentFileText(const WideText& text) {
   HWND dialog = Dialog();
-  if (dialog && NeedsSending(shown.current_file, text)) SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
+  if (!dialog || !NeedsSending(shown.current_file, text)) return false;
+  SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
+  return true;
 }
 
-void SetCurrentProgress(float fraction) {
-  if (const ProgressWindow* window = ProgressWindowSlot().load()) {
-    SetFraction(window->currentBar, IDC_CURRENT_PERCENT, shown.current_label, shown.current_bar, fraction);
-  }
+bool SetCurrentProgress(float fraction) {
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  return window &&
+         SetFraction(window->currentBar, IDC_CURRENT_PERCENT, shown.current_label, shown.current_bar, fraction);
 }
 
-void SetOverallProgress(float fraction) {
-  if (const ProgressWindow* window = ProgressWindowSlot().load()) {
-    SetFraction(window->overallBar, IDC_OVERALL_PERCENT, shown.overall_label, shown.overall_bar, fraction);
-  }
+bool SetOverallProgress(float fraction) {
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  return window &&
+         SetFraction(window->overallBar, IDC_OVERALL_PERCENT, shown.overall_label, shown.overall_bar, fraction);
 }

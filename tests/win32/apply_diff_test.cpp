@@ -188,6 +188,7 @@ TEST(ApplyDiff, PageThatCannotBeLoadedIsAFailedRebuild) {
   Truncated = false;
   CurrentProgressDisplay().set_current_progress = [](float) {
     if (!Truncated) Truncated = TruncateFromUnix(TruncateTarget, 1000);
+    return true;
   };
   ProgressReporter entry(nullptr, u"qtr.exe");
   ProgressReporter rebuild(old_file.size(), &entry);

@@ -19,9 +19,18 @@ struct ProgressRecorder {
 
   ProgressRecorder() : saved(CurrentProgressDisplay()) {
     Log().clear();
-    CurrentProgressDisplay() = {[](const WideText& text) { Log().push_back({'f', text, 0.0f}); },
-                                [](float fraction) { Log().push_back({'c', u"", fraction}); },
-                                [](float fraction) { Log().push_back({'o', u"", fraction}); }};
+    CurrentProgressDisplay() = {[](const WideText& text) {
+                                  Log().push_back({'f', text, 0.0f});
+                                  return true;
+                                },
+                                [](float fraction) {
+                                  Log().push_back({'c', u"", fraction});
+                                  return true;
+                                },
+                                [](float fraction) {
+                                  Log().push_back({'o', u"", fraction});
+                                  return true;
+                                }};
   }
   ~ProgressRecorder() { CurrentProgressDisplay() = saved; }
   ProgressRecorder(const ProgressRecorder&) = delete;
