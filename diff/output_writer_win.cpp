@@ -16,7 +16,7 @@ bool OutputWriter::Open(const WideText& path) {
   if (!buffer) {
     // A small output needs no 1 MiB buffer; one larger than expected makes
     // the buffer grow.
-    const uint64_t expected = reporter ? reporter->total : kBufferSize;
+    const uint64_t expected = reporter ? reporter->total() : kBufferSize;
     capacity = expected < kMinimumCapacity ? kMinimumCapacity
                : expected < kBufferSize    ? static_cast<uint32_t>(expected)
                                            : kBufferSize;

@@ -37,17 +37,32 @@ if [ -f "$src" ] && ! grep -q '^Types:.*deb-src' "$src"; then
   need_src=1
 fi
 
-if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ] || [ ! -d third_party/tinyxml-2.6.2 ] ||
-   [ ! -d third_party/zopfli-1.0.3 ]; then
+# A mirror in mid-sync fails one index now and then; try again, and go on
+# with what was fetched (what follows fails clearly if it is not enough).
+apt_update() {
   export DEBIAN_FRONTEND=noninteractive
-  # A mirror in mid-sync fails one index now and then; try again, and go on
-  # with what was fetched (the install below fails clearly if it is not enough).
   for try in 1 2 3; do
-    apt-get update -q && break
+    apt-get update -q && return 0
     echo "setup: apt-get update failed (try $try of 3)"
-    sleep $((try * 5))
+    sleep $((try * 2))
   done
+}
+# The package lists are read afresh only when something is to be installed
+# or the source lists were just enabled; fetching the two source packages
+# into a new checkout uses the lists already there when they hold them.
+updated=0
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
+  apt_update
+  updated=1
 fi
+fetch_source() {  # fetch_source PACKAGE: its Debian source package into third_party/
+  mkdir -p third_party
+  (cd third_party && apt-get source -q "$1") && return 0
+  [ $updated = 1 ] && return 1
+  apt_update
+  updated=1
+  (cd third_party && apt-get source -q "$1")
+}
 pkgs=()
 for p in "${missing[@]}"; do [ "$p" = update ] || pkgs+=("$p"); done
 if [ ${#pkgs[@]} -gt 0 ]; then
@@ -64,15 +79,13 @@ fi
 
 if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
   echo "setup: fetching TinyXML's Debian source package"
-  mkdir -p third_party
-  (cd third_party && apt-get source -q tinyxml)
+  fetch_source tinyxml
 fi
 # zopfli's source, for the Windows build of the authoring tool (the same
 # release as libzopfli-dev, which the native build links).
 if [ ! -f third_party/zopfli-1.0.3/src/zopfli/deflate.c ]; then
   echo "setup: fetching zopfli's Debian source package"
-  mkdir -p third_party
-  (cd third_party && apt-get source -q zopfli)
+  fetch_source zopfli
 fi
 # A German locale, so that the scenarios can also run with a German user
 # language (LC_ALL=de_DE.UTF-8 is what Wine then reports to the patcher).

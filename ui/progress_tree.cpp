@@ -1,15 +1,15 @@
-// Sums and fractions of the progress tree. Every value is recomputed from the
-// nodes on each call: the tree is small (a few nodes per file entry) and only
-// the main thread touches it.
+// Sums and fractions of the progress tree. Only the main thread touches it.
 #include "ui/progress_tree.h"
 
 ProgressReporter::ProgressReporter(uint64_t total_bytes, ProgressReporter* parent_node)
-    : parent(parent_node), total(total_bytes), done(0) {
-  if (parent) parent->children.push_back(this);
+    : parent(parent_node), total_(total_bytes), done_(0), subtree_total_(total_bytes), subtree_done_(0) {
+  if (!parent) return;
+  parent->children.push_back(this);
+  for (ProgressReporter* above = parent; above; above = above->parent) above->subtree_total_ += total_bytes;
 }
 
 ProgressReporter::ProgressReporter(ProgressReporter* parent_node, const WideText& entry_name)
-    : parent(parent_node), name(entry_name), total(0), done(0) {
+    : parent(parent_node), name(entry_name), total_(0), done_(0), subtree_total_(0), subtree_done_(0) {
   if (parent) parent->children.push_back(this);
 }
 
@@ -18,17 +18,9 @@ ProgressReporter::~ProgressReporter() {
   name.clear();
 }
 
-uint64_t TotalBytes(const ProgressReporter& node) {
-  uint64_t sum = node.total;
-  for (const ProgressReporter* child : node.children) sum += TotalBytes(*child);
-  return sum;
-}
+uint64_t TotalBytes(const ProgressReporter& node) { return node.subtree_total_; }
 
-uint64_t DoneBytes(const ProgressReporter& node) {
-  uint64_t sum = node.done;
-  for (const ProgressReporter* child : node.children) sum += DoneBytes(*child);
-  return sum;
-}
+uint64_t DoneBytes(const ProgressReporter& node) { return node.subtree_done_; }
 
 float Fraction(const ProgressReporter& node) {
   const double total = static_cast<double>(TotalBytes(node));
@@ -40,7 +32,7 @@ float Fraction(const ProgressReporter& node) {
 }
 
 void MarkComplete(ProgressReporter& node) {
-  node.done = node.total;
+  SetDoneCapped(node, node.total());
   for (ProgressReporter* child : node.children) MarkComplete(*child);
 }
 
@@ -51,7 +43,13 @@ ProgressReporter* NamedAncestor(ProgressReporter* node) {
   return nullptr;
 }
 
-void SetDoneCapped(ProgressReporter& node, uint64_t count) { node.done = count < node.total ? count : node.total; }
+void SetDoneCapped(ProgressReporter& node, uint64_t count) {
+  const uint64_t done = count < node.total_ ? count : node.total_;
+  // Unsigned arithmetic: adding the difference modulo 2^64 also lowers a sum.
+  const uint64_t change = done - node.done_;
+  node.done_ = done;
+  for (ProgressReporter* at = &node; at; at = at->parent) at->subtree_done_ += change;
+}
 
 ProgressReporter*& RootReporterSlot() {
   static ProgressReporter* root = nullptr;

@@ -1,6 +1,9 @@
 #pragma once
 // The progress tree: byte counts of the steps that move data, summed into the
 // current-file bar (the entry's named node) and the overall bar (the root).
+// Every node keeps the sums of its subtree, brought up to date along the path
+// to the root whenever a node joins or a count changes, so that the overall
+// fraction of a patch of many thousand entries costs no walk over them all.
 #include <cstdint>
 #include <vector>
 
@@ -17,11 +20,22 @@ class ProgressReporter {
   ProgressReporter(const ProgressReporter&) = delete;
   ProgressReporter& operator=(const ProgressReporter&) = delete;
 
+  uint64_t total() const { return total_; }
+  uint64_t done() const { return done_; }
+
   ProgressReporter* parent;
   WideText name;
   std::vector<ProgressReporter*> children;
-  uint64_t total;
-  uint64_t done;
+
+ private:
+  friend uint64_t TotalBytes(const ProgressReporter& node);
+  friend uint64_t DoneBytes(const ProgressReporter& node);
+  friend void SetDoneCapped(ProgressReporter& node, uint64_t count);
+
+  uint64_t total_;
+  uint64_t done_;
+  uint64_t subtree_total_;  // total_ plus the totals of every node below
+  uint64_t subtree_done_;   // done_ plus the counts of every node below
 };
 
 uint64_t TotalBytes(const ProgressReporter& node);
@@ -33,7 +47,7 @@ void MarkComplete(ProgressReporter& node);
 // The nearest node at or above `node` with a non-empty name, or null.
 ProgressReporter* NamedAncestor(ProgressReporter* node);
 // Sets done to `count`, lowered to total: the reporting convention of every
-// step that moves data.
+// step that moves data. The only way a count changes.
 void SetDoneCapped(ProgressReporter& node, uint64_t count);
 
 // The process-wide slot holding the root of the run's tree (empty at start).

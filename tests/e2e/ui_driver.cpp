@@ -21,7 +21,6 @@ constexpr int kOverallPercent = 305;
 // The text of a standard message box is the static control with id 0xFFFF.
 constexpr int kBoxText = 0xFFFF;
 
-constexpr DWORD kPollMs = 25;
 // The patcher relabels a box's buttons when the box is activated; give it
 // this long after the box became visible and enabled before reading them.
 constexpr DWORD kSettleMs = 100;
@@ -206,7 +205,7 @@ class Driver {
   RunRecord Run() {
     const DWORD start = GetTickCount();
     for (;;) {
-      const DWORD waited = WaitForSingleObject(process_.hProcess, kPollMs);
+      const DWORD waited = WaitForSingleObject(process_.hProcess, options_.poll_ms);
       if (waited == WAIT_OBJECT_0) break;
       SampleMemory();
       Scan();

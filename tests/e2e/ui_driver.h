@@ -59,6 +59,10 @@ struct RunOptions {
   std::wstring arguments;       // appended to the quoted program on its command line
   std::vector<Answer> answers;  // a box beyond the list is answered with its first button
   unsigned timeout_ms = 60000;
+  // How often the windows are read. Every read sends several messages to
+  // the program's window thread, which its own updates then wait behind;
+  // the benchmarks read less often than the scenarios.
+  unsigned poll_ms = 25;
   // Called on the driver's thread for each new progress state as it is
   // recorded (the demo takes its screenshot of the install phase here).
   std::function<void(const ProgressRecord&)> on_progress;

@@ -1,8 +1,9 @@
-// uidriver.exe [--answer ID]... [--timeout MS] [--out FILE]
+// uidriver.exe [--answer ID]... [--timeout MS] [--poll MS] [--out FILE]
 //              [--shot-status TEXT --shot UNIX_PNG] -- PROGRAM [ARG]...
 // Runs PROGRAM under the UI driver, answers its boxes with the given button
 // ids in turn (the first button for any further box), prints the records as
 // JSON lines (and writes them to FILE) and returns the program's exit code.
+// --poll sets how often the windows are read (25 ms unless given).
 // With --shot, the first progress state whose status line is TEXT, that
 // names a current file and whose current-file bar is at 40% or more is
 // photographed: the whole X display, taken by
@@ -21,8 +22,8 @@ namespace {
 
 int Usage() {
   std::fputs(
-      "usage: uidriver.exe [--answer ID]... [--timeout MS] [--out FILE] [--shot-status TEXT --shot UNIX_PNG]"
-      " -- PROGRAM [ARG]...\n",
+      "usage: uidriver.exe [--answer ID]... [--timeout MS] [--poll MS] [--out FILE]"
+      " [--shot-status TEXT --shot UNIX_PNG] -- PROGRAM [ARG]...\n",
       stderr);
   return 2;
 }
@@ -71,6 +72,9 @@ int main() {
       options.answers.push_back({static_cast<int>(std::wcstol(argv[++i], nullptr, 10)), nullptr});
     } else if (arg == L"--timeout") {
       options.timeout_ms = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
+    } else if (arg == L"--poll") {
+      options.poll_ms = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
+      if (options.poll_ms == 0) return Usage();
     } else if (arg == L"--out") {
       out = argv[++i];
     } else if (arg == L"--shot-status") {

@@ -100,7 +100,7 @@ TEST(ApplyDiff, PagesOfBothInputsMatchMemory) {
   EXPECT_TRUE(expected == written);
   EXPECT_EQ(expected.size(), digest.size);
   EXPECT_EQ(crc32(0, expected.data(), static_cast<uInt>(expected.size())), digest.crc32);
-  EXPECT_EQ(rebuild.total, rebuild.done);
+  EXPECT_EQ(rebuild.total(), rebuild.done());
 }
 
 TEST(ApplyDiff, FailsBeforeDecodingWithoutTouchingTheOldFile) {

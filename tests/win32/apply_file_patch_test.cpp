@@ -99,7 +99,7 @@ TEST_F(ApplyEntry, AVerifiedReplacementBesideAMissingTargetFinishesTheEntry) {
     ASSERT_TRUE(PreflightFilePatch(entry, &root));
     EXPECT_TRUE(Read(u"qtr.exe") == newFile);
     ASSERT_NE(entry.crc_progress, nullptr);
-    EXPECT_EQ(entry.crc_progress->total, newFile.size());
+    EXPECT_EQ(entry.crc_progress->total(), newFile.size());
     EXPECT_EQ(ApplyFilePatch(entry), Done);
     EXPECT_TRUE(Read(u"qtr.exe") == newFile);
     ExpectNoTemporaryFiles();

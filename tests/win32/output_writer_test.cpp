@@ -55,7 +55,7 @@ TEST(OutputWriter, DoneCountStopsAtTheReporterTotal) {
   ASSERT_TRUE(writer.Open(dir / u"capped.bin"));
   for (int i = 0; i < 5000; ++i) ASSERT_TRUE(writer.PutByte(static_cast<uint8_t>(i)));
   ASSERT_TRUE(writer.Flush());
-  EXPECT_EQ(1000u, stage.done);
+  EXPECT_EQ(1000u, stage.done());
   EXPECT_EQ(5000u, writer.written);
   EXPECT_EQ(std::vector<float>({1.0f}), recorder.CurrentFractions());
 }

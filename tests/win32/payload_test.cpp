@@ -21,17 +21,17 @@ struct Extraction {
   ScratchDir dir;
   FilePatch entry;
   ProgressReporter named{nullptr, u"target"};
-  ProgressReporter payload{0, &named};
-  ProgressReporter packed{0, &named};
+  ProgressReporter payload;
+  ProgressReporter packed;
   WideText new_dat = dir / u"sub\\new.dat";
   WideText tmp = dir / u"sub\\tmp_uncomp.dat";
   WrittenDigest digest;
 
-  Extraction(int id, bool comp, const char* name) {
+  // packed_total: the compressed stage's total, the carried size unless given.
+  Extraction(int id, bool comp, const char* name, uint64_t packed_total = 0)
+      : payload(Expected(name).size() + 1, &named), packed(packed_total ? packed_total : Carried(name).size(), &named) {
     entry.id = id;
     entry.comp = comp;
-    payload.total = Expected(name).size() + 1;
-    packed.total = Carried(name).size();
     entry.payload_progress = &payload;
     entry.packed_progress = &packed;
   }
@@ -44,7 +44,7 @@ TEST(ExtractPayload, PlainPayloadIsCopiedByteForByte) {
   const Bytes expected = Expected("plain");
   EXPECT_TRUE(expected == ReadBytes(run.new_dat));
   EXPECT_FALSE(FileExists(run.tmp));
-  EXPECT_EQ(expected.size(), run.payload.done);
+  EXPECT_EQ(expected.size(), run.payload.done());
   EXPECT_EQ(expected.size(), run.digest.size);
   EXPECT_EQ(crc32(0, expected.data(), static_cast<uInt>(expected.size())), run.digest.crc32);
 }
@@ -62,8 +62,8 @@ TEST(ExtractPayload, StreamsEndingAtChunkAndBlockBoundariesInflateWhole) {
     EXPECT_EQ(expected.size(), inflated.size()) << name;
     EXPECT_TRUE(expected == inflated) << name;
     EXPECT_FALSE(FileExists(run.tmp)) << name;
-    EXPECT_EQ(expected.size(), run.payload.done) << name;
-    EXPECT_EQ(run.packed.total, run.packed.done) << name;
+    EXPECT_EQ(expected.size(), run.payload.done()) << name;
+    EXPECT_EQ(run.packed.total(), run.packed.done()) << name;
     EXPECT_EQ(expected.size(), run.digest.size) << name;
     EXPECT_EQ(crc32(0, expected.data(), static_cast<uInt>(expected.size())), run.digest.crc32) << name;
   }
@@ -80,10 +80,9 @@ TEST(ExtractPayload, BrokenOrForeignStreamsLeaveNothingBehind) {
 }
 
 TEST(ExtractPayload, PackedProgressStopsAtItsTotal) {
-  Extraction run(6003, true, "exact_output");
-  run.packed.total = 1000;
+  Extraction run(6003, true, "exact_output", 1000);
   ASSERT_EQ(0, run.Run());
-  EXPECT_EQ(1000u, run.packed.done);
+  EXPECT_EQ(1000u, run.packed.done());
 }
 
 TEST(ExtractPayload, LeftoverThatCannotBeRemovedFails) {

@@ -11,7 +11,7 @@ using Preflight = ScratchDirectory;
 
 std::vector<uint64_t> ChildTotals(const ProgressReporter* node) {
   std::vector<uint64_t> totals;
-  for (const ProgressReporter* child : node->children) totals.push_back(child->total);
+  for (const ProgressReporter* child : node->children) totals.push_back(child->total());
   return totals;
 }
 
@@ -36,7 +36,7 @@ TEST_F(Preflight, UpdatedEntryAtThePatchedSizeGetsACrcNodeAndAllStagesInOrder) {
   ASSERT_EQ(root.children.size(), 1u);
   EXPECT_EQ(root.children[0], entry.entry_progress);
   EXPECT_EQ(entry.entry_progress->name, Path(u"qtr.exe"));
-  EXPECT_EQ(entry.entry_progress->total, 0u);
+  EXPECT_EQ(entry.entry_progress->total(), 0u);
   EXPECT_EQ(ChildTotals(entry.entry_progress), (std::vector<uint64_t>{1500, 900, 700, 1500}));
   ASSERT_NE(entry.crc_progress, nullptr);
   EXPECT_EQ(entry.entry_progress->children[0], entry.crc_progress);
@@ -87,7 +87,7 @@ TEST_F(Preflight, EqualSizesAlwaysTakeTheCrcNode) {
   FilePatch entry = UpdatedEntry(*this, "1200", "1200");
   ASSERT_TRUE(PreflightFilePatch(entry, &root));
   ASSERT_NE(entry.crc_progress, nullptr);
-  EXPECT_EQ(entry.crc_progress->total, 1200u);
+  EXPECT_EQ(entry.crc_progress->total(), 1200u);
 }
 
 TEST_F(Preflight, AddedEntryRemovesAStandingTargetAndPassesAgain) {

@@ -14,7 +14,7 @@ TEST(UpdateProgress, StageShowsItsEntryAndTheWholePatch) {
   ProgressReporter first_stage(300, &first);
   ProgressReporter second(&root, u"C:\\Games\\Quarrytide\\second.dat");
   ProgressReporter second_stage(1000, &second);
-  second_stage.done = 250;
+  SetDoneCapped(second_stage, 250);
   UpdateProgress(&second_stage);
   RootReporterSlot() = nullptr;
 
@@ -48,7 +48,7 @@ TEST(UpdateProgress, WithoutRootOnlyTheCurrentFileChanges) {
   ProgressRecorder recorder;
   ProgressReporter entry(nullptr, u"D:\\x.bin");
   ProgressReporter stage(10, &entry);
-  stage.done = 5;
+  SetDoneCapped(stage, 5);
   UpdateProgress(&stage);
   ASSERT_EQ(2u, ProgressRecorder::Log().size());
   EXPECT_EQ(u"D:\\x.bin", ProgressRecorder::Log()[0].text);
