@@ -1,6 +1,7 @@
 #include "manifest/group_selection.h"
 
 #include "engine/internal_error.h"
+#include "files/file_ops.h"
 #include "manifest/xml_document.h"
 
 namespace {
@@ -25,9 +26,8 @@ const NarrowText& KeyFileChecksum(const WideText& path, const FileChecksum& chec
 // the group would be skipped and the run would end in success with the key
 // file gone.
 bool ReplacementIsPatchedKeyFile(const WideText& keyPath, const char* crc2, const FileChecksum& checksum) {
-  const WideText folder = keyPath.substr(0, keyPath.rfind(u'\\') + 1);
   for (const char16_t* name : {u"undiff.dat", u"new.dat"}) {
-    const NarrowText& found = KeyFileChecksum(folder + name, checksum);
+    const NarrowText& found = KeyFileChecksum(DirPart(keyPath) + name, checksum);
     if (!found.empty() && found == crc2) return true;
   }
   return false;

@@ -49,19 +49,12 @@ apt_update() {
 }
 # The package lists are read afresh only when something is to be installed
 # or the source lists were just enabled; fetching the two source packages
-# into a new checkout uses the lists already there when they hold them.
-updated=0
-if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
-  apt_update
-  updated=1
-fi
+# into a new checkout uses the lists already there, and reads them afresh
+# only when they do not hold the package.
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then apt_update; fi
 fetch_source() {  # fetch_source PACKAGE: its Debian source package into third_party/
   mkdir -p third_party
-  (cd third_party && apt-get source -q "$1") && return 0
-  [ $updated = 1 ] && return 1
-  apt_update
-  updated=1
-  (cd third_party && apt-get source -q "$1")
+  (cd third_party && apt-get source -q "$1") || { apt_update; (cd third_party && apt-get source -q "$1"); }
 }
 pkgs=()
 for p in "${missing[@]}"; do [ "$p" = update ] || pkgs+=("$p"); done

@@ -46,13 +46,12 @@ fuzz_one() {  # fuzz_one <target binary>
   local fuzzer=$1 name=${1##*/fuzz_} work
   work=$(mktemp -d)
   cp -r tests/fuzz/corpus/"$name"/. "$work"/ 2>/dev/null || true
-  if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix="build/fuzz/crash-$name-" \
-    "$work" >"build/fuzz/$name.log" 2>&1; then
-    echo "fuzz_$name: $(grep -E '^#[0-9]+.*DONE' "build/fuzz/$name.log" | tail -1)"
-  else
-    echo "fuzz_$name failed:"; tail -40 "build/fuzz/$name.log"; rm -rf "$work"; return 1
-  fi
+  local status=0
+  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix="build/fuzz/crash-$name-" \
+    "$work" >"build/fuzz/$name.log" 2>&1 || status=$?
   rm -rf "$work"
+  if [ $status != 0 ]; then echo "fuzz_$name failed:"; tail -40 "build/fuzz/$name.log"; return 1; fi
+  echo "fuzz_$name: $(grep -E '^#[0-9]+.*DONE' "build/fuzz/$name.log" | tail -1)"
 }
 fuzz_pids=()
 for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
