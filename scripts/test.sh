@@ -38,6 +38,11 @@ ninja -C build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/asan -j"$jobs" --output-on-failure \
   -E '^BuildPatch\.CarriesAsManyFilesAsResourceIdsHold$'
 
+# The display and a new Wine prefix start while the fuzzers run, which take
+# the same time whatever else runs.
+. scripts/wine_env.sh
+wine_env_begin
+
 step "fuzzing, ${fuzz_seconds}s per target"
 CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTR_FUZZ=ON
 ninja -C build/fuzz -j"$jobs" fuzzers
@@ -62,7 +67,6 @@ done
 for pid in "${fuzz_pids[@]}"; do wait "$pid" || exit 1; done
 
 step "Win32 build"
-. scripts/wine_env.sh
 configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DQTR_NATIVE_BUILD="$QTR_ROOT/build/native"
 if [ "$QTR_WINE_ARCH" = win32 ]; then
   ninja -C build/win32 -j"$jobs"
@@ -78,8 +82,9 @@ else
 fi
 
 step "Win32 unit tests and end-to-end scenarios under Wine ($QTR_WINE_ARCH)"
-wine_env_start
-# One Wine prefix holds the registry and the named objects the scenarios use,
-# so they run one at a time.
-ctest --test-dir "$QTR_WIN_BUILD" -j1 --output-on-failure
+wine_env_ready
+# One Wine prefix holds the registry, the named objects and the display the
+# tests use: they run one at a time (their RESOURCE_LOCK), and only the
+# Windows authoring tool's test, which uses none of them, runs beside them.
+ctest --test-dir "$QTR_WIN_BUILD" -j2 --output-on-failure
 step "done"

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -173,6 +172,17 @@ Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
   return a;
 }
 
+// Whether a file name is one this tool writes into an --out-dir: a resource
+// number and ".xml" or ".bin".
+bool IsOwnOutputName(const std::string& name) {
+  const size_t dot = name.find('.');
+  if (dot == 0 || dot == std::string::npos) return false;
+  for (size_t i = 0; i < dot; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  const std::string extension = name.substr(dot);
+  return extension == ".xml" || extension == ".bin";
+}
+
 // Refuses an --out that is not a regular file, and an --out-dir that holds
 // anything but this tool's own earlier output, which is cleared.
 void PrepareOutputs(const Arguments& a) {
@@ -185,11 +195,10 @@ void PrepareOutputs(const Arguments& a) {
   const fs::file_status status = fs::symlink_status(dir, ec);
   if (!fs::exists(status)) return;
   if (!fs::is_directory(status)) throw AuthoringError("--out-dir " + a.out_dir + " exists and is not a folder");
-  static const std::regex kOwn("[0-9]+\\.(xml|bin)");
   std::vector<fs::path> own;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().u8string();
-    if (!entry.is_regular_file(ec) || !std::regex_match(name, kOwn))
+    if (!entry.is_regular_file(ec) || !IsOwnOutputName(name))
       throw AuthoringError("--out-dir " + a.out_dir + " holds " + name +
                            ", which this tool did not write; give a new or empty folder");
     own.push_back(entry.path());

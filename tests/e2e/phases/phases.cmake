@@ -29,7 +29,7 @@ foreach(name ${phases_names})
     5011 ${phases_dir}/5011.xml 5012 ${phases_dir}/5012.xml 5013 ${phases_dir}/5013.xml
     5014 ${phases_dir}/5014.bin)
   add_dependencies(${target} e2e_phases_patch)
-  add_dependencies(e2e_tests ${target})
+  add_dependencies(e2e_scenarios ${target})
   string(TOUPPER ${target} upper)
   target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_${upper}=\"$<TARGET_FILE:${target}>\"")
 endforeach()
@@ -39,6 +39,6 @@ qtr_add_patcher(e2e_phases_big 5001 ${phases_dir}/main_big.xml 5020 ${phases_dir
   5021 ${phases_dir}/5021.bin 5022 ${phases_dir}/5022.bin 5023 ${phases_dir}/5023.bin
   5024 ${phases_dir}/5024.bin 5025 ${phases_dir}/5025.xml 5026 ${phases_dir}/5026.xml)
 add_dependencies(e2e_phases_big e2e_phases_patch)
-add_dependencies(e2e_tests e2e_phases_big)
+add_dependencies(e2e_scenarios e2e_phases_big)
 target_compile_definitions(e2e_tests PRIVATE "QTR_PROGRAM_E2E_PHASES_BIG=\"$<TARGET_FILE:e2e_phases_big>\""
   "QTR_PHASES_PATCH_DIR=\"${phases_dir}\"")
