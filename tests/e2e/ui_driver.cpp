@@ -27,13 +27,22 @@ constexpr DWORD kSettleMs = 100;
 
 std::wstring TextOf(HWND window) {
   if (window == nullptr) return std::wstring();
-  // WM_GETTEXT reaches windows of another process; the text is copied.
-  const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  const LRESULT copied =
-      SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(&text[0]));
-  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-  return text;
+  // WM_GETTEXT reaches windows of another process; the text is copied. The
+  // program may set a longer text between the length and the copy, which
+  // then fills the buffer cut short: the buffer keeps a spare character, and
+  // a copy that reaches it is taken again with twice the room.
+  size_t size = static_cast<size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)) + 2;
+  for (;;) {
+    std::wstring text(size, L'\0');
+    const LRESULT copied =
+        SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(size), reinterpret_cast<LPARAM>(&text[0]));
+    if (copied <= 0) return std::wstring();
+    if (static_cast<size_t>(copied) + 1 < size) {
+      text.resize(static_cast<size_t>(copied));
+      return text;
+    }
+    size *= 2;
+  }
 }
 
 std::wstring ClassOf(HWND window) {
