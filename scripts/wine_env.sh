@@ -80,6 +80,7 @@ wine_env_ready() {
 }
 
 wine_env_stop() {
+  # A prefix boot cut short would leave a prefix that looks made: let it end.
   if [ -n "${QTR_WINE_BOOT_PID:-}" ]; then
     wait "$QTR_WINE_BOOT_PID" 2>/dev/null || true
     QTR_WINE_BOOT_PID=
