@@ -49,15 +49,21 @@ struct InflateJob {
   ProgressReporter* node = nullptr;
   int32_t written = 0;
   WrittenDigest digest;
+  uint64_t input_left = 0;  // bytes of the input not read yet
 
   // Reads the next input chunk when the last one is used up; false at the
-  // end of the input or on a failed read.
+  // end of the input or on a failed read. A read never asks for more than
+  // the input still holds: under Wine, asking for 1 MiB into a fresh buffer
+  // took 10 ms for a file of 1.5 KB, against 0.3 ms asking for what it holds.
   bool Fill() {
     if (stream.avail_in != 0) return true;
     stream.next_in = input_buffer;
+    if (input_left == 0) return false;
+    const DWORD want = input_left < kBlock ? static_cast<DWORD>(input_left) : kBlock;
     DWORD got = 0;
-    if (!ReadFile(input.handle, input_buffer, kBlock, &got, nullptr) || got == 0) return false;
+    if (!ReadFile(input.handle, input_buffer, want, &got, nullptr) || got == 0) return false;
     stream.avail_in = got;
+    input_left -= got;
     return true;
   }
 
@@ -150,6 +156,7 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   if (job->input.handle == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(job->input.handle, &size) || size.QuadPart == 0) return false;
+  job->input_left = static_cast<uint64_t>(size.QuadPart);
   job->output.handle = CreateNewFile(output);
   if (job->output.handle == INVALID_HANDLE_VALUE) return false;
 
