@@ -20,7 +20,11 @@ bool OutputWriter::Open(const WideText& path) {
     capacity = expected < kMinimumCapacity ? kMinimumCapacity
                : expected < kBufferSize    ? static_cast<uint32_t>(expected)
                                            : kBufferSize;
-    buffer.reset(new uint8_t[capacity]);
+    buffer = TakeBlock(capacity);
+    if (!buffer) {
+      capacity = 0;
+      return false;
+    }
   }
   file = CreateFileW(WinText(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -57,7 +61,8 @@ bool OutputWriter::Flush() {
 bool OutputWriter::MakeRoom() {
   if (capacity == kBufferSize) return Flush();
   const uint32_t grown = capacity < kBufferSize / 2 ? capacity * 2 : kBufferSize;
-  std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
+  Block larger = TakeBlock(grown);
+  if (!larger) return false;
   std::memcpy(larger.get(), buffer.get(), count);
   buffer = std::move(larger);
   capacity = grown;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "files/block_pool.h"
 #include "files/written_digest.h"
 #include "manifest/text.h"
 
@@ -20,7 +21,7 @@ class ProgressReporter;
 
 class OutputWriter {
  public:
-  static constexpr uint32_t kBufferSize = 1u << 20;
+  static constexpr uint32_t kBufferSize = kBlockSize;
   static constexpr uint32_t kMinimumCapacity = 1u << 12;
 
   // `progress` is told about bytes written; it may be null and is not owned.
@@ -31,8 +32,9 @@ class OutputWriter {
 
   // Creates `path` new (false when it exists or cannot be created) with no
   // sharing. A file already open is flushed and closed first. The buffer is
-  // allocated here on first use: as large as the reporter's total (the size
-  // the output is expected to have) when that is under 1 MiB, else 1 MiB.
+  // taken here on first use (files/block_pool.h): as large as the reporter's
+  // total (the size the output is expected to have) when that is under
+  // 1 MiB, else 1 MiB; false when it cannot be had.
   bool Open(const WideText& path);
   // Appends one byte, flushing the full buffer first. False without a buffer
   // or an open file, or when that flush fails.
@@ -60,18 +62,18 @@ class OutputWriter {
   // Writes the buffered bytes. False without a buffer or an open file, or on
   // a failed or zero-byte write; the unwritten bytes then stay buffered.
   bool Flush();
-  // Flushes (ignoring the result), closes the file and frees the buffer.
+  // Flushes (ignoring the result), closes the file and gives the buffer back.
   void Close();
   // Room for one more byte in a full buffer: a buffer under 1 MiB grows
   // (doubling, at most to 1 MiB) and keeps its bytes, a 1 MiB one is flushed.
-  // False when that flush fails.
+  // False when that flush fails or no larger buffer can be had.
   bool MakeRoom();
 
   ProgressReporter* reporter;
   uint32_t capacity = 0;  // bytes the buffer holds
   uint32_t count = 0;     // bytes waiting in the buffer
   uint32_t written = 0;   // bytes written to the file since Open
-  std::unique_ptr<uint8_t[]> buffer;
+  Block buffer;
   HANDLE file = INVALID_HANDLE_VALUE;
   WrittenDigest digest;  // CRC-32 and count of the bytes written since Open
 };

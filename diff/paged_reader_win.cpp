@@ -21,8 +21,14 @@ bool PagedReader::Open(const WideText& path) {
   // files of an installation are a few kilobytes.
   const uint32_t needed = size < kPageSize ? size : kPageSize;
   if (!page || capacity < needed) {
-    page.reset(new uint8_t[needed]);
-    capacity = needed;
+    page.reset();
+    page = TakeBlock(needed);
+    capacity = page ? needed : 0;
+    if (!page) {
+      CloseHandle(file);
+      file = INVALID_HANDLE_VALUE;
+      return false;
+    }
   }
   pageIndex = -1;
   position = 0;

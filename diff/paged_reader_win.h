@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "engine/internal_error.h"
+#include "files/block_pool.h"
 #include "manifest/text.h"
 
 class PagedReader {
@@ -25,8 +26,9 @@ class PagedReader {
   // Opens `path` for reading (others may read it, not write or delete it)
   // with page 0 resident and `position` 0. False when the size cannot be
   // taken, the file cannot be opened or page 0 cannot be read; the reader is
-  // then without a file. The page buffer is allocated here, 1 MiB or the
-  // file's size when that is less, and kept while it is large enough.
+  // then without a file, also when no page buffer can be had. The page
+  // buffer is taken here (files/block_pool.h), 1 MiB or the file's size when
+  // that is less, and kept while it is large enough.
   bool Open(const WideText& path);
   // Makes page `index` resident; nothing is read when it already is. A failed
   // read closes the file and leaves no page resident.
@@ -52,12 +54,12 @@ class PagedReader {
     return page.get() + offset;
   }
   void Advance(uint32_t count) { position += count; }
-  // Closes the file and frees the page buffer.
+  // Closes the file and gives the page buffer back.
   void Close();
 
   uint32_t size = 0;      // file size taken at Open (low 32 bits)
   uint32_t position = 0;  // offset of the next byte; the diff decoder sets it to seek
-  std::unique_ptr<uint8_t[]> page;
+  Block page;
   uint32_t capacity = 0;   // bytes `page` holds
   int32_t pageIndex = -1;  // page held in `page`, -1 for none
   HANDLE file = INVALID_HANDLE_VALUE;

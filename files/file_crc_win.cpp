@@ -3,15 +3,15 @@
 #include <zlib.h>
 
 #include <memory>
-#include <new>
 
+#include "files/block_pool.h"
 #include "files/file_crc.h"
 #include "files/win_text_win.h"
 #include "ui/progress_tree.h"
 
 namespace {
 
-constexpr DWORD kChunk = 1 << 20;
+constexpr DWORD kChunk = kBlockSize;
 
 struct FileHandle {
   HANDLE handle;
@@ -31,7 +31,7 @@ bool FileCrcText(const WideText& path, ProgressReporter* node, NarrowText& text)
   if (!GetFileSizeEx(file.handle, &size64) || size64.QuadPart <= 0 || size64.QuadPart > 0xFFFFFFFFll) return false;
   const uint32_t size = static_cast<uint32_t>(size64.QuadPart);
   // No chunk is larger than the file.
-  std::unique_ptr<Bytef[]> buffer(new (std::nothrow) Bytef[size < kChunk ? size : kChunk]);
+  const Block buffer = TakeBlock(size < kChunk ? size : kChunk);
   if (!buffer) return false;
 
   uLong crc = crc32(0, Z_NULL, 0);

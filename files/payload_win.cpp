@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "files/block_pool.h"
 #include "files/file_ops.h"
 #include "files/payload.h"
 #include "files/win_text_win.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr DWORD kBlock = 1 << 20;
+constexpr DWORD kBlock = kBlockSize;
 
 struct FileHandle {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -38,14 +39,16 @@ void Report(ProgressReporter* node, uint64_t count) {
 }
 
 // The working state of one inflation: the zlib stream, both files and the
-// two 1 MiB buffers, in one allocation released when the run ends.
+// two 1 MiB buffers (files/block_pool.h), given back when the run ends.
 struct InflateJob {
   z_stream stream = {};
   FileHandle input;
   FileHandle output;
   int result = 0;  // last zlib result, or -1 after a failed read or write
-  Bytef input_buffer[kBlock];
-  Bytef output_buffer[kBlock];
+  Block input_block = TakeBlock(kBlock);
+  Block output_block = TakeBlock(kBlock);
+  Bytef* input_buffer = input_block.get();
+  Bytef* output_buffer = output_block.get();
   ProgressReporter* node = nullptr;
   int32_t written = 0;
   WrittenDigest digest;
@@ -146,6 +149,7 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   if (!cleared) return false;
 
   std::unique_ptr<InflateJob> job(new InflateJob);
+  if (!job->input_buffer || !job->output_buffer) return false;
   job->node = node;
   job->stream.next_out = job->output_buffer;
   job->stream.avail_out = kBlock;
