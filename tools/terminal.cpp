@@ -38,6 +38,23 @@ bool IsTerminal(std::FILE* stream) {
 #endif
 }
 
+namespace {
+
+// Whether the byte starts a character of UTF-8 text (it is not one of the
+// further bytes 10xxxxxx of a character).
+bool StartsCharacter(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
+
+}  // namespace
+
+std::string ShortStatusText(const std::string& text) {
+  if (text.size() <= 100) return text;
+  size_t head = 48;
+  while (head > 0 && !StartsCharacter(text[head])) --head;
+  size_t tail = text.size() - 49;
+  while (tail < text.size() && !StartsCharacter(text[tail])) ++tail;
+  return text.substr(0, head) + "..." + text.substr(tail);
+}
+
 void Progress::Show(const std::string& text) {
   if (!shown_) return;
   const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -45,8 +62,7 @@ void Progress::Show(const std::string& text) {
                             .count();
   if (now - last_ms_ < 100) return;
   last_ms_ = now;
-  std::string line = text.size() > 100 ? text.substr(0, 48) + "..." + text.substr(text.size() - 49) : text;
-  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fprintf(stderr, "\r\033[K%s", ShortStatusText(text).c_str());
   std::fflush(stderr);
   dirty_ = true;
 }

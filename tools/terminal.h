@@ -11,6 +11,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 bool IsTerminal(std::FILE* stream);
 
+// A status text of at most about 100 bytes: a longer one keeps its start and
+// its end around "...", cut between characters, never inside one.
+std::string ShortStatusText(const std::string& text);
+
 // Rewrites one status line on standard error, at most a few times a second.
 class Progress {
  public:

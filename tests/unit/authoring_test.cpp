@@ -19,6 +19,7 @@
 #include "tools/patch_image.h"
 #include "tools/paths.h"
 #include "tools/self_check.h"
+#include "tools/terminal.h"
 #include "tools/pe_resources.h"
 #include "tools/zlib_codec.h"
 #include "tests/unit/authoring_fixtures.h"
@@ -480,6 +481,39 @@ TEST(PeResources, DamagedImagesAreRefusedCleanly) {
     }
   }
   EXPECT_GT(refused, 100);  // the damage does reach the checks
+}
+
+// Whether `text` is a sequence of whole UTF-8 characters of up to 3 bytes.
+bool IsWholeUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+// A long path in the status line is cut around "...": never inside a
+// character, which a terminal would show as garbage.
+TEST(StatusLine, ShortensLongTextBetweenCharacters) {
+  EXPECT_EQ("short", ShortStatusText("short"));
+  for (size_t pad = 0; pad < 4; ++pad) {
+    std::string text = "diffing " + std::string(pad, 'x');
+    while (text.size() < 160) text += "\xC3\xA9\xE6\x97\xA5";  // U+00E9 and U+65E5, 5 bytes together
+    const std::string line = ShortStatusText(text);
+    EXPECT_LE(line.size(), 103u);
+    const size_t cut = line.find("...");
+    ASSERT_NE(std::string::npos, cut);
+    EXPECT_EQ(0, text.compare(0, cut, line, 0, cut)) << "the start is the text's own";
+    EXPECT_TRUE(text.size() >= line.size() - cut - 3 &&
+                text.compare(text.size() - (line.size() - cut - 3), std::string::npos, line, cut + 3) == 0)
+        << "the end is the text's own";
+    EXPECT_TRUE(IsWholeUtf8(line.substr(0, cut))) << "pad " << pad;
+    EXPECT_TRUE(IsWholeUtf8(line.substr(cut + 3))) << "pad " << pad;
+  }
 }
 
 }  // namespace
