@@ -21,11 +21,6 @@ HANDLE ready_event = nullptr;  // "MorrowWindowEvent1": dialog exists, slot set
 HANDLE stop_event = nullptr;   // "MorrowWindowEvent2": the UI thread is to end
 HANDLE ended_event = nullptr;  // "MorrowWindowEvent3": loop left, slot cleared
 
-HWND Dialog() {
-  const ProgressWindow* window = ProgressWindowSlot().load();
-  return window ? window->dialog : nullptr;
-}
-
 // What the main thread last sent to each control of the current window.
 // Every send is synchronous and repaints, and most progress updates change
 // only one bar, so a value a control already shows is not sent again.
@@ -53,7 +48,8 @@ bool NeedsSending(Shown<Value>& shown_value, const Value& value) {
   return true;
 }
 
-bool SetFraction(HWND bar, int label_id, Shown<std::string>& label_shown, Shown<int>& bar_shown, float fraction) {
+bool SetFraction(HWND bar, HWND label_control, Shown<std::string>& label_shown, Shown<int>& bar_shown,
+                 float fraction) {
   const ProgressWindow* window = ProgressWindowSlot().load();
   if (!window) return false;
   if (!(fraction >= 0.0f)) fraction = 0.0f;  // also a NaN
@@ -63,7 +59,7 @@ bool SetFraction(HWND bar, int label_id, Shown<std::string>& label_shown, Shown<
   std::snprintf(label, sizeof label, "%.0f%%", static_cast<double>(percent));
   bool sent = false;
   if (NeedsSending(label_shown, std::string(label))) {
-    SetDlgItemTextA(window->dialog, label_id, label);
+    SetWindowTextA(label_control, label);
     sent = true;
   }
   const int position = static_cast<int>(percent);
@@ -80,6 +76,10 @@ void BuildDialog(ProgressWindow& window) {
   if (!window.dialog) RaiseInternalError("Cannot create GUI");
   window.overallBar = GetDlgItem(window.dialog, IDC_OVERALL_BAR);
   window.currentBar = GetDlgItem(window.dialog, IDC_CURRENT_BAR);
+  window.status = GetDlgItem(window.dialog, IDC_STATUS);
+  window.currentFile = GetDlgItem(window.dialog, IDC_CURRENT_FILE);
+  window.currentPercent = GetDlgItem(window.dialog, IDC_CURRENT_PERCENT);
+  window.overallPercent = GetDlgItem(window.dialog, IDC_OVERALL_PERCENT);
   for (HWND bar : {window.overallBar, window.currentBar}) {
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageA(bar, PBM_SETSTEP, 1, 0);
@@ -161,25 +161,25 @@ void CloseProgressWindow() {
 }
 
 void SetStatusText(const WideText& text) {
-  HWND dialog = Dialog();
-  if (dialog && NeedsSending(shown.status, text)) SetDlgItemTextW(dialog, IDC_STATUS, WinText(text));
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  if (window && NeedsSending(shown.status, text)) SetWindowTextW(window->status, WinText(text));
 }
 
 bool SetCurrentFileText(const WideText& text) {
-  HWND dialog = Dialog();
-  if (!dialog || !NeedsSending(shown.current_file, text)) return false;
-  SetDlgItemTextW(dialog, IDC_CURRENT_FILE, WinText(text));
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  if (!window || !NeedsSending(shown.current_file, text)) return false;
+  SetWindowTextW(window->currentFile, WinText(text));
   return true;
 }
 
 bool SetCurrentProgress(float fraction) {
   const ProgressWindow* window = ProgressWindowSlot().load();
   return window &&
-         SetFraction(window->currentBar, IDC_CURRENT_PERCENT, shown.current_label, shown.current_bar, fraction);
+         SetFraction(window->currentBar, window->currentPercent, shown.current_label, shown.current_bar, fraction);
 }
 
 bool SetOverallProgress(float fraction) {
   const ProgressWindow* window = ProgressWindowSlot().load();
   return window &&
-         SetFraction(window->overallBar, IDC_OVERALL_PERCENT, shown.overall_label, shown.overall_bar, fraction);
+         SetFraction(window->overallBar, window->overallPercent, shown.overall_label, shown.overall_bar, fraction);
 }

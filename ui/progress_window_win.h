@@ -9,6 +9,13 @@ struct ProgressWindow {
   HWND dialog = nullptr;
   HWND currentBar = nullptr;  // bar 300, current file
   HWND overallBar = nullptr;  // bar 301, whole patch
+  // The text controls, looked up once: finding a control by its id is a
+  // round trip to the window system under Wine (about 0.2 ms), paid on
+  // every text sent otherwise.
+  HWND status = nullptr;          // 304
+  HWND currentFile = nullptr;     // 302
+  HWND currentPercent = nullptr;  // 303
+  HWND overallPercent = nullptr;  // 305
 };
 
 // Set by the UI thread before it signals ready, cleared by it after the stop
