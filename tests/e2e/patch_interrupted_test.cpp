@@ -184,7 +184,13 @@ const Interruption kInterruptions[] = {
        return Current(window, tree, L"maps\\coast\\harbour.map") && Has(tree, L"maps\\coast\\new.dat");
      },
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"data\\world.dat", L"after")); }},
-    {"DeletingAFile", [](HWND window, const TempTree& tree) { return Current(window, tree, L"data\\old.txt"); },
+    // The deleted entry shows for a few milliseconds only, which a watcher
+    // on a loaded machine can miss: the kill then comes at the latest just
+    // after the deletion, while the next entry reads its 2 MiB.
+    {"DeletingAFile",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\old.txt") || !Has(tree, L"data\\old.txt");
+     },
      [](const TempTree& tree) { EXPECT_TRUE(Is(tree, L"maps\\coast\\harbour.map", L"after")); }},
     // sky.dat keeps its size, so its CRC is read before anything is written.
     {"ReadingTheInstalledCrc",
