@@ -7,6 +7,8 @@
 // the median round is printed.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
   };
 
   CreateProgressWindow();
-  HWND dialog = ProgressWindowSlot().load()->dialog;
+  const ProgressWindow* window = ProgressWindowSlot().load();
+  HWND dialog = window->dialog;
   ShowWindow(dialog, SW_SHOWNORMAL);
   SetCurrentFileText(u"C:\\QTR\\data\\zone00\\tiles\\t000.dat");
   Sleep(200);  // the window's first paint is not measured
@@ -88,6 +91,12 @@ int main(int argc, char** argv) {
        [&](int) { SendMessageW(dialog, WM_NULL, 0, 0); }},
       {"SetCurrentProgress, new value (label and bar)", nullptr,
        [&](int i) { SetCurrentProgress(static_cast<float>(i % 2 ? 0.25 : 0.75)); }},
+      // Its two halves, sent straight to the controls (other values than the
+      // step above, whose record of what shows they leave alone).
+      {"  the bar alone (PBM_SETPOS)", nullptr,
+       [&](int i) { SendMessageW(window->currentBar, PBM_SETPOS, i % 2 ? 10 : 90, 0); }},
+      {"  the percentage alone (WM_SETTEXT)", nullptr,
+       [&](int i) { SetWindowTextA(window->currentPercent, i % 2 ? "10%" : "90%"); }},
       {"SetCurrentFileText, new path", nullptr,
        [&](int i) { SetCurrentFileText(Wide(L"C:\\QTR\\data\\zone00\\tiles\\t" + std::to_wstring(i) + L".dat")); }},
       {"Sleep(1)", nullptr, [&](int) { Sleep(1); }},
