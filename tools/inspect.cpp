@@ -10,8 +10,6 @@
 
 namespace {
 
-const char* const kKinds[] = {"added", "updated", "deleted"};
-
 std::string Text(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
 std::string EntryPath(const FilePatch& entry) {
@@ -104,7 +102,7 @@ std::string InspectText(const PatchContents& contents, const PatchResources& res
       line("  pack " + std::to_string(p.id) + (p.root.empty() ? "" : " (root " + p.root + ")") + ": " +
            std::to_string(p.entries.size()) + " entries" + (p.fault.empty() ? "" : "; FAULT: " + p.fault));
       for (const auto& e : p.entries) {
-        std::string text = "    " + std::string(kKinds[e->kind]) + std::string(8 - std::string(kKinds[e->kind]).size(), ' ') + EntryPath(*e);
+        std::string text = "    " + KindColumn(e->kind) + EntryPath(*e);
         if (e->kind == Updated) text += "  " + e->size_org + " -> " + e->size + " bytes, " + e->crc_org + " -> " + e->crc;
         if (e->kind == Added) text += "  " + e->size + " bytes, " + e->crc;
         if (e->kind != Deleted) text += "; " + PayloadText(*e, resources);
@@ -134,7 +132,7 @@ std::string InspectJson(const PatchContents& contents, const PatchResources& res
       if (!p.fault.empty()) json.String("fault", p.fault);
       json.BeginArray("entries");
       for (const auto& e : p.entries) {
-        json.BeginObject().String("kind", kKinds[e->kind]).String("path", EntryPath(*e));
+        json.BeginObject().String("kind", KindName(e->kind)).String("path", EntryPath(*e));
         if (e->kind != Deleted) {
           json.Number("size", ParseInt64(e->size)).String("crc", e->crc);
           if (e->kind == Updated) json.Number("size_org", ParseInt64(e->size_org)).String("crc_org", e->crc_org);

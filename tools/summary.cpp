@@ -8,8 +8,6 @@
 
 namespace {
 
-const char* const kKinds[] = {"added", "updated", "deleted"};
-
 std::string GroupTitle(const AuthoredGroup& g) {
   if (!g.filtered) return "group for everyone (pack " + std::to_string(g.pack_id) + ")";
   return "group \"" + g.name + "\" keyed by " + g.filename + " (pack " + std::to_string(g.pack_id) + ")";
@@ -74,12 +72,12 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
     std::string counts;
     for (int k = 0; k < 3; ++k)
       if (c.files[k] > 0)
-        counts += (counts.empty() ? "" : ", ") + std::to_string(c.files[k]) + " " + kKinds[k] + " (" + SizeText(c.bytes[k]) + ")";
+        counts += (counts.empty() ? "" : ", ") + std::to_string(c.files[k]) + " " + KindName(k) + " (" + SizeText(c.bytes[k]) + ")";
     line(GroupTitle(g) + ": " + counts + "; payloads " + SizeText(c.stored) + ", required_space " +
          SizeText(static_cast<uint64_t>(g.RequiredSpace())));
     if (!options.list_files) continue;
     for (const auto& f : g.files) {
-      std::string text = "  " + std::string(kKinds[f.kind]) + std::string(8 - std::string(kKinds[f.kind]).size(), ' ') + f.subpath;
+      std::string text = "  " + KindColumn(f.kind) + f.subpath;
       if (f.kind != Deleted) {
         text += "  " + SizeText(f.size) + ", payload " + std::to_string(f.id) + ": " + (f.diff ? "diff" : "whole") +
                 (f.comp ? ", zlib " : ", raw ") + SizeText(StoredSize(f));
@@ -132,11 +130,11 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
     if (g.filtered) json.String("name", g.name).String("key_file", g.filename).String("crc", ChecksumText(g.crc)).String("crc2", ChecksumText(g.crc2));
     json.Number("required_space", g.RequiredSpace()).Number("payload_bytes", c.stored);
     for (int k = 0; k < 3; ++k) {
-      json.BeginObject(kKinds[k]).Number("files", static_cast<uint64_t>(c.files[k])).Number("bytes", c.bytes[k]).EndObject();
+      json.BeginObject(KindName(k)).Number("files", static_cast<uint64_t>(c.files[k])).Number("bytes", c.bytes[k]).EndObject();
     }
     json.BeginArray("entries");
     for (const auto& f : g.files) {
-      json.BeginObject().String("kind", kKinds[f.kind]).String("path", f.subpath);
+      json.BeginObject().String("kind", KindName(f.kind)).String("path", f.subpath);
       if (f.kind != Deleted) {
         json.Number("size", f.size).String("crc", ChecksumText(f.crc)).Number("payload", f.id)
             .Bool("diff", f.diff).Bool("comp", f.comp).Number("stored_size", StoredSize(f));

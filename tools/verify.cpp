@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const kKinds[] = {"added", "updated", "deleted"};
-
 const char* OutcomeText(EntryOutcome outcome) {
   switch (outcome) {
     case EntryOutcome::Written:
@@ -86,7 +84,7 @@ std::string VerifyText(const std::vector<Edition>& editions, const std::vector<E
     out += "  packs read:" + (packs.empty() ? std::string(" none") : packs) + "; required_space " +
            std::to_string(r.run.required_space) + "\n";
     for (const auto& entry : r.run.entries)
-      out += "  " + std::string(kKinds[entry.kind]) + std::string(8 - std::string(kKinds[entry.kind]).size(), ' ') +
+      out += "  " + KindColumn(entry.kind) +
              entry.path + "  " + OutcomeText(entry.outcome) + "\n";
     out += "  the patcher ends with " + Ending(r.run) + "\n";
     if (r.run.end == RunEnd::Success && r.rerun.end != RunEnd::Success)
@@ -120,7 +118,7 @@ std::string VerifyJson(const std::vector<Edition>& editions, const std::vector<E
     for (int id : r.run.packs) json.Number(nullptr, id);
     json.EndArray().BeginArray("entries");
     for (const auto& entry : r.run.entries)
-      json.BeginObject().String("kind", kKinds[entry.kind]).String("path", entry.path).String("outcome", OutcomeText(entry.outcome)).EndObject();
+      json.BeginObject().String("kind", KindName(entry.kind)).String("path", entry.path).String("outcome", OutcomeText(entry.outcome)).EndObject();
     json.EndArray().BeginArray("differences");
     for (const auto& d : r.differences) json.String(d);
     json.EndArray().EndObject();
