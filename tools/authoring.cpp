@@ -39,7 +39,11 @@ void CheckFileFolderClash(const Variant& v) {
 }
 
 // Matches the old and new tree path by path, as the installation's file
-// system finds them: a file whose name changed only in case is one file.
+// system finds them: a file whose name changed only in the case of A-Z is
+// one file. A change of case beyond A-Z is refused: on a volume whose
+// upcase table folds the letter the file would be left under its old name
+// (or added and then deleted as the old one), on one that does not the
+// patcher would find no file to update.
 VariantPlan PlanVariant(const Variant& v) {
   VariantPlan plan;
   std::map<std::string, const std::pair<const std::string, TreeFile>*> old_by_key;
@@ -51,6 +55,10 @@ VariantPlan PlanVariant(const Variant& v) {
       plan.changes[key] = {Added, path, nullptr, &file, ""};
       continue;
     }
+    if (!SameOnEveryVolume(old->second->first, path))
+      throw AuthoringError("a name changes in the case of a letter beyond A-Z, which Windows' file systems do "
+                           "not all compare alike: " + old->second->first + " in the old version, " + path +
+                           " in the new one of " + v.name + " (keep the old spelling)");
     const TreeFile& old_file = old->second->second;
     if (old_file.SameBytes(file)) {
       ++plan.unchanged_files;
@@ -148,6 +156,15 @@ std::vector<VariantIndex> IndexVariants(const std::vector<Variant>& variants) {
 const TreeFile* Find(const std::map<std::string, const TreeFile*>& files, const std::string& path) {
   const auto found = files.find(FoldCase(path));
   return found == files.end() ? nullptr : found->second;
+}
+
+// `path` as `tree` spells it. The patcher looks the key file up by the name
+// its group gives, and a letter beyond A-Z in another case may not find it.
+std::string SpelledIn(const FileTree& tree, const std::string& path) {
+  const std::string key = FoldCase(path);
+  for (const auto& entry : tree.files)
+    if (FoldCase(entry.first) == key) return entry.first;
+  return path;
 }
 
 // Why `path` cannot tell the variants apart, or empty when it can: it must
@@ -439,7 +456,7 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
     g.filtered = true;
     g.name = variants[i].name;
     if (!key.empty()) {
-      g.filename = key.substr(1);
+      g.filename = SpelledIn(variants[i].old_tree, key).substr(1);
       g.crc = Find(index[i].old_files, key)->Crc();
       g.crc2 = Find(index[i].new_files, key)->Crc();
     }

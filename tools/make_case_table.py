@@ -12,7 +12,14 @@ for code in range(0x10000):
     if 0xD800 <= code <= 0xDFFF:
         continue
     upper = chr(code).upper()
-    if len(upper) == 1 and ord(upper) != code:
+    if len(upper) != 1:
+        # A letter whose full upper case is two letters (the Greek letters
+        # with a subscript iota, for one) still has a single upper-case
+        # letter in the simple mapping that file systems use, and for these
+        # it is the title case: U+1F80 compares equal to U+1F88 on Windows.
+        title = chr(code).title()
+        upper = title if len(title) == 1 else chr(code)
+    if ord(upper) != code:
         mapping[code] = ord(upper)
 
 items = sorted(mapping.items())

@@ -90,6 +90,8 @@ std::string FoldCase(const std::string& path) {
   return WideToUtf8(wide);
 }
 
+bool SameOnEveryVolume(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
 size_t PathLengthBelowFolder(const std::string& path) {
   const size_t units = Utf8ToWide(path).size();
   const size_t folder = Utf8ToWide(path.substr(0, path.rfind('/') + 1)).size();
@@ -118,8 +120,9 @@ void CheckCarriablePath(const std::string& path) {
         "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
         "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
     if (kDevices.count(device)) throw AuthoringError("file name is a Windows device name: " + path);
-    const std::string lower = Lower(name);
-    if (lower == "new.dat" || lower == "undiff.dat" || lower == "tmp_uncomp.dat")
+    // Compared as a volume that folds the most letters compares them.
+    const std::string folded = FoldCase(name);
+    if (folded == "NEW.DAT" || folded == "UNDIFF.DAT" || folded == "TMP_UNCOMP.DAT")
       throw AuthoringError("file name is one the patcher uses for its temporary files: " + path);
     start = end + 1;
   }

@@ -18,9 +18,17 @@ std::string WideToUtf8(const WideText& text);
 // The key under which Windows finds a path: each 16-bit unit of the Basic
 // Multilingual Plane through its simple upper-case mapping, as the file
 // systems' upcase tables (and Wine's) compare names; everything else as it
-// is. Two paths name the same file on the installation exactly when their
-// keys are equal. Takes and gives UTF-8.
+// is. Takes and gives UTF-8. Two paths with different keys are different
+// files everywhere. Two with equal keys are one file where they differ only
+// in the case of A-Z (see SameOnEveryVolume); beyond A-Z the upcase tables
+// disagree (an NTFS volume keeps the table of the Windows that formatted
+// it, and "\u0131" and "I" are one file on some and two on others), so
+// such a pair may be one file or two.
 std::string FoldCase(const std::string& path);
+
+// True when `a` and `b` name the same file on every Windows installation:
+// they are equal but for the case of the letters A-Z.
+bool SameOnEveryVolume(const std::string& a, const std::string& b);
 
 // The longest full path the patcher may meet is Windows' path limit: 259
 // characters (16-bit units) and the terminating NUL.
