@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/authoring.h"
@@ -183,9 +184,29 @@ bool IsOwnOutputName(const std::string& name) {
   return extension == ".xml" || extension == ".bin";
 }
 
-// Refuses an --out that is not a regular file, and an --out-dir that holds
-// anything but this tool's own earlier output, which is cleared.
+// Whether `inner` is `outer` or lies below it, links resolved.
+bool Within(const std::string& inner, const std::string& outer) {
+  auto resolved = [](const std::string& path) {
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(fs::u8path(path)), ec).lexically_normal();
+    return p.has_filename() ? p : p.parent_path();  // "dir/" as "dir"
+  };
+  const fs::path in = resolved(inner), out = resolved(outer);
+  return std::mismatch(out.begin(), out.end(), in.begin(), in.end()).first == out.end();
+}
+
+// Refuses an output inside an installation tree (it would overwrite the
+// tree's files, and the next patch made from the tree would carry it), an
+// --out that is not a regular file, and an --out-dir that holds anything but
+// this tool's own earlier output, which is cleared.
 void PrepareOutputs(const Arguments& a) {
+  for (const auto& t : a.trees)
+    for (const std::string* tree : {&t.old_dir, &t.new_dir})
+      for (const auto& [option, output] : {std::pair<const char*, const std::string*>{"--out", &a.out},
+                                           {"--out-dir", &a.out_dir}})
+        if (!output->empty() && Within(*output, *tree))
+          throw AuthoringError(std::string(option) + " " + *output + " lies in the installation tree " + *tree +
+                               "; write it outside the trees");
   std::error_code ec;
   const fs::file_status out = fs::symlink_status(fs::u8path(a.out), ec);
   if (fs::exists(out) && !fs::is_regular_file(out))
