@@ -38,6 +38,30 @@ void CheckFileFolderClash(const Variant& v) {
       throw AuthoringError("a file of the old version is a folder in the new one: " + entry.first);
 }
 
+// A file the patch adds, or a folder it makes for one, under a name of the
+// form of a short name ("DATA~1.PAK"): on a volume that keeps short names it
+// may be the short name of another file or folder of the installation, which
+// the patcher would then remove to make room for it (or write into).
+// Names the old version already has are that file's own.
+void CheckShortNameForms(const Variant& v, const VariantPlan& plan) {
+  std::set<std::string> old_names;
+  for (const auto& entry : v.old_tree.files) old_names.insert(FoldCase(entry.first));
+  for (const auto& folder : FoldersOf(v.old_tree)) old_names.insert(FoldCase(folder));
+  for (const auto& [key, change] : plan.changes) {
+    if (change.kind != Added || change.old_file != nullptr) continue;
+    for (size_t start = 1; start <= change.path.size();) {
+      size_t end = change.path.find('/', start);
+      if (end == std::string::npos) end = change.path.size();
+      const std::string prefix = change.path.substr(0, end);
+      if (!old_names.count(FoldCase(prefix)) && HasShortNameForm(change.path.substr(start, end - start)))
+        throw AuthoringError("the new name " + prefix + " of " + v.name + " has the form of a short (8.3) name, "
+                             "which Windows may have given another file or folder of the installation; the patcher "
+                             "would remove that one to make room for it: rename it");
+      start = end + 1;
+    }
+  }
+}
+
 // Matches the old and new tree path by path, as the installation's file
 // system finds them: a file whose name changed only in the case of A-Z is
 // one file. A change of case beyond A-Z is refused: on a volume whose
@@ -76,6 +100,7 @@ VariantPlan PlanVariant(const Variant& v) {
     if (!change.written_whole.empty()) change.kind = Added;
     plan.changes[key] = change;
   }
+  CheckShortNameForms(v, plan);
   std::set<std::string> new_keys;
   for (const auto& entry : v.new_tree.files) new_keys.insert(FoldCase(entry.first));
   for (const auto& [key, entry] : old_by_key)

@@ -92,6 +92,15 @@ std::string FoldCase(const std::string& path) {
 
 bool SameOnEveryVolume(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
+bool HasShortNameForm(const std::string& name) {
+  const size_t dot = name.find('.');
+  const std::string base = name.substr(0, dot);
+  if (base.size() > 8 || (dot != std::string::npos && name.size() - dot - 1 > 3)) return false;
+  if (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos) return false;
+  const size_t tilde = base.find('~');
+  return tilde != std::string::npos && tilde + 1 < base.size() && base[tilde + 1] >= '0' && base[tilde + 1] <= '9';
+}
+
 size_t PathLengthBelowFolder(const std::string& path) {
   const size_t units = Utf8ToWide(path).size();
   const size_t folder = Utf8ToWide(path.substr(0, path.rfind('/') + 1)).size();

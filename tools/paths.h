@@ -30,6 +30,13 @@ std::string FoldCase(const std::string& path);
 // they are equal but for the case of the letters A-Z.
 bool SameOnEveryVolume(const std::string& a, const std::string& b);
 
+// True when a file or folder name has the form of the short (8.3) names
+// Windows gives long names, such as "PROGRA~1" or "DATA~12.PAK": a name of
+// at most eight characters, a tilde and a digit among them, and an extension
+// of at most three. Where short names are kept such a name may be another
+// file's.
+bool HasShortNameForm(const std::string& name);
+
 // The longest full path the patcher may meet is Windows' path limit: 259
 // characters (16-bit units) and the terminating NUL.
 constexpr size_t kWindowsPathLimit = 259;

@@ -207,6 +207,15 @@ TEST(BuildPatch, RefusesWhatItCannotPatch) {
     v.new_tree.files["/data"] = Text("x");
   }
   EXPECT_THROW(BuildPatch(to_file, DefaultHeader("1.00", "1.01")), AuthoringError);
+
+  // A new file named like the short name of assets.pak: the patcher would
+  // remove assets.pak to make room for it. A file of that name the old
+  // version has is its own.
+  auto aliased = variants;
+  for (auto& v : aliased) v.new_tree.files["/data/ASSETS~1.PAK"] = Text("x");
+  EXPECT_THROW(BuildPatch(aliased, DefaultHeader("1.00", "1.01")), AuthoringError);
+  for (auto& v : aliased) v.old_tree.files["/data/ASSETS~1.PAK"] = Text("y");
+  EXPECT_NO_THROW(BuildPatch(aliased, DefaultHeader("1.00", "1.01")));
 }
 
 // More files than resource ids 5002..65535 hold, and exactly as many. The
