@@ -197,7 +197,8 @@ bool Within(const std::string& inner, const std::string& outer) {
 
 // Refuses an output inside an installation tree (it would overwrite the
 // tree's files, and the next patch made from the tree would carry it), an
-// --out that is not a regular file, and an --out-dir that holds anything but
+// --out that is the stub (the patch would take its place), an --out that is
+// not a regular file, and an --out-dir that holds anything but
 // this tool's own earlier output, which is cleared.
 void PrepareOutputs(const Arguments& a) {
   for (const auto& t : a.trees)
@@ -208,6 +209,8 @@ void PrepareOutputs(const Arguments& a) {
           throw AuthoringError(std::string(option) + " " + *output + " lies in the installation tree " + *tree +
                                "; write it outside the trees");
   std::error_code ec;
+  if (fs::equivalent(fs::u8path(a.out), fs::u8path(a.stub), ec))
+    throw AuthoringError("--out " + a.out + " is the stub " + a.stub + ", which the patch would replace; name another file");
   const fs::file_status out = fs::symlink_status(fs::u8path(a.out), ec);
   if (fs::exists(out) && !fs::is_regular_file(out))
     throw AuthoringError("--out " + a.out + " exists and is not a regular file; name a new file or an old patch");
