@@ -126,11 +126,13 @@ void CheckCarriablePath(const std::string& path) {
     std::string device = Lower(name.substr(0, name.find('.')));
     while (!device.empty() && device.back() == ' ') device.pop_back();
     // Windows also takes the ports numbered with the superscript digits 1
-    // to 3 for devices.
+    // to 3 for devices; port 0 and the console's two ends are reserved on
+    // some of its versions, and refused with the rest.
     static const std::set<std::string> kDevices = {
-        "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
-        "com8", "com9", "com\u00b9", "com\u00b2", "com\u00b3", "lpt1", "lpt2", "lpt3", "lpt4",
-        "lpt5", "lpt6", "lpt7", "lpt8", "lpt9", "lpt\u00b9", "lpt\u00b2", "lpt\u00b3"};
+        "con",  "prn",  "aux",  "nul",  "com0", "com1", "com2", "com3", "com4", "com5", "com6",
+        "com7", "com8", "com9", "com\u00b9", "com\u00b2", "com\u00b3", "lpt0", "lpt1", "lpt2",
+        "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9", "lpt\u00b9", "lpt\u00b2", "lpt\u00b3",
+        "conin$", "conout$"};
     if (kDevices.count(device)) throw AuthoringError("file name is a Windows device name: " + path);
     // Compared as a volume that folds the most letters compares them.
     const std::string folded = FoldCase(name);

@@ -263,7 +263,8 @@ TEST(CheckCarriablePath, RefusesNamesWindowsOrThePatcherCannotHold) {
   for (const std::string& bad : {std::string("/new.dat"), std::string("/sub/UNDIFF.DAT"), std::string("/tmp_uncomp.dat"),
                                  std::string("/a:b"), std::string("/a\\b"), std::string("/q?"), std::string("/x."),
                                  std::string("/dir /f"), std::string("/CON"), std::string("/nul.txt"),
-                                 std::string("/com1.log"), std::string("/COM\xC2\xB9.txt"),
+                                 std::string("/com1.log"), std::string("/COM\xC2\xB9.txt"), std::string("/lpt0"),
+                                 std::string("/CONOUT$"),
                                  std::string("/und\xC4\xB1" "ff.dat"), std::string("/bad\x01name"), std::string("/\xC3"),
                                  std::string("/\xFF\xFE"), longest + "b", japanese + "\xE3\x82\xA2", deep})
     EXPECT_THROW(CheckCarriablePath(bad), AuthoringError) << bad;
