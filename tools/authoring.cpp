@@ -408,7 +408,16 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
         own[i].emplace(key, change);
         any_own = true;
       }
-  if (common.empty() && !any_own) throw AuthoringError("old and new installation are identical: nothing to patch");
+  if (common.empty() && !any_own) {
+    // New empty folders alone make no patch: the patcher makes folders only
+    // for the files it writes.
+    std::string folders;
+    for (const auto& plan : plans)
+      for (const auto& folder : plan.folders_not_made) folders += (folders.empty() ? "" : ", ") + folder;
+    if (folders.empty()) throw AuthoringError("old and new installation are identical: nothing to patch");
+    throw AuthoringError("old and new installation have identical files: nothing to patch (the patcher makes "
+                         "folders only for files, so the new empty folders " + folders + " cannot be made)");
+  }
   for (const auto& entry : common) CheckSizeLimits(entry.second);
   for (const auto& o : own)
     for (const auto& entry : o) CheckSizeLimits(entry.second);
