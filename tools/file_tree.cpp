@@ -174,9 +174,12 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
       options.follow_links ? fs::directory_options::follow_directory_symlink : fs::directory_options::none;
   fs::recursive_directory_iterator it(root, link_options, ec), end;
   if (ec) throw AuthoringError("cannot read installation tree " + dir + ": " + ec.message());
+  // The entry read last: a folder that cannot be read fails the step after it.
+  fs::path last = root;
   for (; it != end; it.increment(ec)) {
-    if (ec) throw AuthoringError("cannot read installation tree " + dir + ": " + ec.message());
+    if (ec) throw AuthoringError("cannot read installation tree " + dir + " after " + Display(last) + ": " + ec.message());
     const fs::path& p = it->path();
+    last = p;
     const std::string relative = "/" + p.lexically_relative(root).generic_u8string();
     const fs::file_status own = it->symlink_status(ec);
     if (ec) throw AuthoringError("cannot read " + Display(p) + ": " + ec.message());
@@ -185,6 +188,18 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
                            " (replace it by what it points to, or give --follow-links)");
     const fs::file_status status = it->status(ec);
     if (ec) throw AuthoringError("cannot read " + Display(p) + " (a broken link?): " + ec.message());
+    if (fs::is_symlink(own) && fs::is_directory(status)) {
+      // A followed link to one of the folders the walk is in would be read
+      // without end, until the paths grew too long.
+      const fs::path target = fs::canonical(p, ec);
+      for (fs::path folder = p.parent_path(); !ec; folder = folder.parent_path()) {
+        if (fs::equivalent(folder, target, ec))
+          throw AuthoringError("symbolic link loop: " + Display(p) + " points to " + Display(target) +
+                               ", a folder that holds it");
+        if (folder == root || !folder.has_relative_path()) break;
+      }
+      ec.clear();
+    }
     CheckCarriablePath(relative);
     claim(relative);
     if (fs::is_directory(status)) {
@@ -197,7 +212,7 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
     if (ec) throw AuthoringError("cannot read " + Display(p) + ": " + ec.message());
     tree.files.emplace(relative, TreeFile::OnDisk(p, size));
   }
-  if (ec) throw AuthoringError("cannot read installation tree " + dir + ": " + ec.message());
+  if (ec) throw AuthoringError("cannot read installation tree " + dir + " after " + Display(last) + ": " + ec.message());
   return tree;
 }
 

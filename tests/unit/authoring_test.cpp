@@ -384,6 +384,15 @@ TEST_F(TreeDir, LinksAreRefusedUnlessFollowedAndFoldersAreListed) {
   fs::create_symlink(dir_ / "sub/b.bin", dir_ / "tree/b.bin");
   EXPECT_THROW(ReadTree((dir_ / "tree").string()), AuthoringError);
   EXPECT_EQ(ReadTree((dir_ / "tree").string(), {true}).files.at("/b.bin"), TreeFile(Text("beta")));
+  // A followed link back to a folder above it is a loop, said as such.
+  fs::create_directory_symlink(dir_ / "tree", dir_ / "elsewhere/maps/up");
+  try {
+    ReadTree((dir_ / "tree").string(), {true});
+    FAIL() << "a link loop was read";
+  } catch (const AuthoringError& e) {
+    EXPECT_NE(std::string(e.what()).find("symbolic link loop"), std::string::npos) << e.what();
+  }
+  fs::remove(dir_ / "elsewhere/maps/up");
 
   // Folders that disappear stay behind; empty new ones cannot be made.
   Variant v{"game", followed, followed};
