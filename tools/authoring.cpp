@@ -87,6 +87,7 @@ VariantPlan PlanVariant(const Variant& v) {
     if (old_file.SameBytes(file)) {
       ++plan.unchanged_files;
       plan.unchanged_bytes += file.size();
+      if (old->second->first != path) plan.names_kept.emplace_back(old->second->first, path);
       continue;
     }
     Change change{Updated, path, &old_file, &file, ""};

@@ -60,6 +60,10 @@ struct VariantPlan {
   // Empty folders of the new version that the patch cannot create (the
   // patcher makes folders only for the files it writes).
   std::vector<std::string> folders_not_made;
+  // Unchanged files whose names change only in case, old and new spelling:
+  // the patch leaves them alone, so they keep their old spelling (Windows
+  // finds them by either).
+  std::vector<std::pair<std::string, std::string>> names_kept;
 };
 
 // Progress of long work, for a terminal: `done` of `total` units of `stage`

@@ -96,6 +96,10 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
     if (!plan.folders_left.empty()) text += "; folders left in place (the patcher removes no folder):";
     line(text);
     for (const auto& folder : plan.folders_left) line("  " + folder);
+    if (!plan.names_kept.empty())
+      line("variant " + variants[i].name + ": " + std::to_string(plan.names_kept.size()) +
+           " unchanged files renamed only in case keep their old names (the patch leaves them alone):");
+    for (const auto& [old_name, new_name] : plan.names_kept) line("  " + old_name + " (new tree: " + new_name + ")");
   }
   if (options.stats) {
     line("applying each diff, as the patcher's reader meets it (one resident 1 MiB page of the old file):");
@@ -151,6 +155,9 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
     json.BeginObject().String("name", variants[i].name).Number("unchanged_files", plan.unchanged_files)
         .Number("unchanged_bytes", plan.unchanged_bytes).BeginArray("folders_left");
     for (const auto& folder : plan.folders_left) json.String(folder);
+    json.EndArray().BeginArray("names_kept");
+    for (const auto& [old_name, new_name] : plan.names_kept)
+      json.BeginObject().String("old", old_name).String("new", new_name).EndObject();
     json.EndArray().BeginArray("diffs");
     if (i < checks.size())
       for (const auto& d : checks[i].diffs)

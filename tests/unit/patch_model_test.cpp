@@ -59,6 +59,10 @@ TEST(CaseOnlyRename, IsOneFileAndTheModelSeesTheLostFile) {
   ASSERT_EQ(unchanged.documents.groups[0].files.size(), 1u);
   EXPECT_EQ(unchanged.documents.groups[0].files[0].subpath, "/qtr.exe");
   EXPECT_EQ(unchanged.plans[0].unchanged_files, 1u);
+  // The summary says that the unchanged file keeps its old spelling.
+  EXPECT_EQ(unchanged.plans[0].names_kept,
+            (std::vector<std::pair<std::string, std::string>>{{"/Data/Readme.TXT", "/DATA/readme.txt"}}));
+  EXPECT_TRUE(patch.plans[0].names_kept.empty());
 
   // A change of case beyond A-Z is refused, with new bytes or the same: for
   // some letters (\u0131 and I) it is one file on a volume whose upcase table
