@@ -200,6 +200,10 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
       }
       ec.clear();
     }
+    if (options.installation && IsPatcherTemporaryName(p.filename().u8string()))
+      throw AuthoringError("a leftover of an interrupted patch run in the installation: " + Display(p) +
+                           "; verify patches installations without the patcher's temporary files (a rerun "
+                           "removes those beside the files it writes): remove it and verify again");
     CheckCarriablePath(relative);
     claim(relative);
     if (fs::is_directory(status)) {

@@ -53,6 +53,10 @@ std::set<std::string> FoldersOf(const FileTree& tree);
 
 struct ReadTreeOptions {
   bool follow_links = false;  // read what symbolic links point to instead of refusing them
+  // The tree is an installation to patch in memory (qtr_author verify): a
+  // file named as one of the patcher's temporary files is refused as the
+  // leftover of an interrupted run, which the model does not hold.
+  bool installation = false;
 };
 
 // Lists every file and folder below `dir`. Raises AuthoringError for a

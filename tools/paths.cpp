@@ -107,6 +107,12 @@ size_t PathLengthBelowFolder(const std::string& path) {
   return std::max(units, folder + std::char_traits<char>::length("tmp_uncomp.dat"));
 }
 
+bool IsPatcherTemporaryName(const std::string& name) {
+  // Compared as a volume that folds the most letters compares them.
+  const std::string folded = FoldCase(name);
+  return folded == "NEW.DAT" || folded == "UNDIFF.DAT" || folded == "TMP_UNCOMP.DAT";
+}
+
 void CheckCarriablePath(const std::string& path) {
   if (path.size() < 2 || path[0] != '/') throw AuthoringError("bad relative path: " + path);
   if (!ValidUtf8(path)) throw AuthoringError("path is not UTF-8, which pack documents need: " + path);
@@ -134,9 +140,7 @@ void CheckCarriablePath(const std::string& path) {
         "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9", "lpt\u00b9", "lpt\u00b2", "lpt\u00b3",
         "conin$", "conout$"};
     if (kDevices.count(device)) throw AuthoringError("file name is a Windows device name: " + path);
-    // Compared as a volume that folds the most letters compares them.
-    const std::string folded = FoldCase(name);
-    if (folded == "NEW.DAT" || folded == "UNDIFF.DAT" || folded == "TMP_UNCOMP.DAT")
+    if (IsPatcherTemporaryName(name))
       throw AuthoringError("file name is one the patcher uses for its temporary files: " + path);
     start = end + 1;
   }

@@ -59,3 +59,7 @@ size_t PathLengthBelowFolder(const std::string& path);
 // no more than kWindowsPathLimit - kRoomRequired characters below the
 // installation folder.
 void CheckCarriablePath(const std::string& path);
+
+// Whether a file name (no folder) is one of the patcher's temporary files,
+// "new.dat", "undiff.dat" and "tmp_uncomp.dat", in any case.
+bool IsPatcherTemporaryName(const std::string& name);

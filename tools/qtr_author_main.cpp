@@ -318,7 +318,7 @@ int Verify(const Arguments& a) {
     e.old_dir = t.old_dir;
     e.new_dir = t.new_dir;
     progress.Show("reading " + t.old_dir);
-    e.old_tree = ReadTree(t.old_dir, {a.follow_links});
+    e.old_tree = ReadTree(t.old_dir, {a.follow_links, true});
     if (!t.new_dir.empty()) {
       progress.Show("reading " + t.new_dir);
       e.new_tree = ReadTree(t.new_dir, {a.follow_links});
