@@ -6,6 +6,7 @@
 #include "manifest/xml_document.h"
 #include "tools/authoring_error.h"
 #include "tools/json_writer.h"
+#include "tools/patch_documents.h"
 #include "tools/paths.h"
 
 namespace {

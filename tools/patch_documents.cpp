@@ -1,5 +1,6 @@
 #include "tools/patch_documents.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -109,19 +110,29 @@ std::string WriteMainManifest(const AuthoredPatch& patch) {
   return out;
 }
 
+const char* KindName(int kind) {
+  static const char* const kNames[] = {"added", "updated", "deleted"};
+  return kind >= Added && kind <= Deleted ? kNames[kind] : "unknown";
+}
+
+std::string KindColumn(int kind) {
+  std::string column = KindName(kind);
+  column.resize(std::max<size_t>(column.size(), 8), ' ');
+  return column;
+}
+
 std::string WritePackDocument(const AuthoredGroup& group) {
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<patch";
   Attribute(out, "id", std::to_string(group.pack_id));
   Attribute(out, "required_space", std::to_string(group.RequiredSpace()));
   out += ">\n";
-  static const char* const kLists[] = {"added", "updated", "deleted"};
   for (int kind = Added; kind <= Deleted; ++kind) {
     std::string files;
     for (const auto& f : group.files)
       if (f.kind == kind) FileElement(files, f);
     out += "  <";
-    out += kLists[kind];
-    out += files.empty() ? "/>\n" : ">\n" + files + "  </" + kLists[kind] + ">\n";
+    out += KindName(kind);
+    out += files.empty() ? "/>\n" : ">\n" + files + "  </" + KindName(kind) + ">\n";
   }
   out += "</patch>\n";
   return out;

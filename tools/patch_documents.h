@@ -9,6 +9,13 @@
 #include "manifest/file_patch.h"
 #include "manifest/patch_manifest.h"
 
+// An entry kind's name: the pack document's list that holds it ("added",
+// "updated", "deleted"), also the tool's listings' word for it.
+const char* KindName(int kind);
+// The same, padded with spaces to eight characters, so that the paths after
+// it line up in a listing.
+std::string KindColumn(int kind);
+
 // One file of a pack document. Sizes and checksums are numbers here; the
 // documents carry them as decimal text and "%08lx" checksum text.
 struct AuthoredFile {

@@ -9,17 +9,6 @@
 #include "tools/patch_documents.h"
 #include "tools/zlib_codec.h"
 
-const char* KindName(int kind) {
-  static const char* const kNames[] = {"added", "updated", "deleted"};
-  return kind >= Added && kind <= Deleted ? kNames[kind] : "unknown";
-}
-
-std::string KindColumn(int kind) {
-  std::string column = KindName(kind);
-  column.resize(std::max<size_t>(column.size(), 8), ' ');
-  return column;
-}
-
 namespace {
 
 constexpr uint64_t kReadableLimit = uint64_t{1} << 31;   // the paged reader and the writer

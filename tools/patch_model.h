@@ -17,13 +17,6 @@
 #include "tools/apply_cost.h"
 #include "tools/file_tree.h"
 
-// An entry kind's name in the tool's listings (the pack documents' list
-// names): "added", "updated", "deleted".
-const char* KindName(int kind);
-// The same, padded with spaces to eight characters, so that the paths after
-// it line up in a listing.
-std::string KindColumn(int kind);
-
 // The "DATA" resources of a patch by id.
 using PatchResources = std::map<int, Bytes>;
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "tools/json_writer.h"
+#include "tools/patch_documents.h"
 #include "tools/paths.h"
 
 namespace {

@@ -50,8 +50,6 @@ bool NeedsSending(Shown<Value>& shown_value, const Value& value) {
 
 bool SetFraction(HWND bar, HWND label_control, Shown<std::string>& label_shown, Shown<int>& bar_shown,
                  float fraction) {
-  const ProgressWindow* window = ProgressWindowSlot().load();
-  if (!window) return false;
   if (!(fraction >= 0.0f)) fraction = 0.0f;  // also a NaN
   if (fraction > 1.0f) fraction = 1.0f;
   const float percent = fraction * 100.0f;
