@@ -199,7 +199,16 @@ BoxRecord ReadBox(HWND box) {
   for (HWND child : ChildrenOf(box)) {
     if (ClassOf(child) == L"Button") record.buttons.push_back({GetDlgCtrlID(child), TextOf(child)});
   }
+  // Windows keeps an owned box above its owner, but Wine with unmanaged
+  // windows can leave the box's X window under the progress window, whose
+  // pixels are then read in its place. Such a box is raised (without taking
+  // the focus or changing whether it is topmost) and read again.
   record.icon = IconName(box);
+  for (int tries = 0; record.icon == "unknown" && tries < 20; ++tries) {
+    if (tries == 0) SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Sleep(25);
+    record.icon = IconName(box);
+  }
   record.topmost = IsTopmost(box);
   HWND owner = GetWindow(box, GW_OWNER);
   record.owned = owner != nullptr;
