@@ -17,8 +17,8 @@ bool IsEntryContent(const FilePatch& entry, const WrittenDigest& digest) {
 // Extracts the payload to "new.dat". A failed extraction may leave a partly
 // written uncompressed payload; it is removed here so that no temporary file
 // outlives the entry.
-bool Extract(const FilePatch& entry, const WideText& newDat, WrittenDigest& digest) {
-  if (ExtractPayload(entry, newDat, &digest) == 0) return true;
+bool Extract(const FilePatch& entry, const WideText& newDat, WrittenDigest* digest) {
+  if (ExtractPayload(entry, newDat, digest) == 0) return true;
   if (PathExists(newDat)) DeletePath(newDat);
   return false;
 }
@@ -40,7 +40,7 @@ ApplyResult ApplyAdded(FilePatch& entry, const WideText& target, bool exists) {
   if (exists && !DeletePath(target)) return DiskError;
   const WideText newDat = DirPart(target) + u"new.dat";
   WrittenDigest digest;
-  if (!Extract(entry, newDat, digest)) return DiskError;
+  if (!Extract(entry, newDat, &digest)) return DiskError;
   if (!IsEntryContent(entry, digest)) {
     DeletePath(newDat);
     return Mismatch;
@@ -57,8 +57,9 @@ ApplyResult ApplyAdded(FilePatch& entry, const WideText& target, bool exists) {
 // file for a diff. On any failure its temporary files are gone again.
 ApplyResult BuildReplacement(FilePatch& entry, const WideText& target, WideText& replacement) {
   const WideText newDat = DirPart(target) + u"new.dat";
+  // A diff is checked by the file rebuilt from it, so its own CRC-32 is not taken.
   WrittenDigest digest;
-  if (!Extract(entry, newDat, digest)) return DiskError;
+  if (!Extract(entry, newDat, entry.diff ? nullptr : &digest)) return DiskError;
   replacement = newDat;
   if (entry.diff) {
     const WideText undiff = DirPart(target) + u"undiff.dat";
@@ -66,7 +67,6 @@ ApplyResult BuildReplacement(FilePatch& entry, const WideText& target, WideText&
       DeletePath(newDat);
       return DiskError;
     }
-    digest = WrittenDigest();
     const bool rebuilt = ApplyDiff(undiff, target, newDat, entry.diff_progress, &digest);
     DeletePath(newDat);
     if (!rebuilt) {

@@ -51,7 +51,7 @@ struct InflateJob {
   Bytef* output_buffer = output_block.get();
   ProgressReporter* node = nullptr;
   int32_t written = 0;
-  WrittenDigest digest;
+  WrittenDigest* digest = nullptr;  // kept while writing when the caller asks for it
   uint64_t input_left = 0;  // bytes of the input not read yet
 
   // Reads the next input chunk when the last one is used up; false at the
@@ -78,8 +78,10 @@ struct InflateJob {
       DWORD wrote = 0;
       if (!WriteFile(output.handle, output_buffer + done, pending - done, &wrote, nullptr) || wrote == 0)
         return false;
-      digest.crc32 = static_cast<uint32_t>(crc32(digest.crc32, output_buffer + done, wrote));
-      digest.size += wrote;
+      if (digest) {
+        digest->crc32 = static_cast<uint32_t>(crc32(digest->crc32, output_buffer + done, wrote));
+        digest->size += wrote;
+      }
       written += static_cast<int32_t>(wrote);
       done += wrote;
     }
@@ -126,6 +128,7 @@ bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, W
   if (!CreateDirectoryChain(DirPart(path))) return false;
   FileHandle file(CreateNewFile(path));
   if (file.handle == INVALID_HANDLE_VALUE) return false;
+  // The CRC-32 costs a pass over the bytes, so it is kept only when asked for.
   WrittenDigest written;
   for (uint32_t offset = 0; offset < resource.length;) {
     const uint32_t left = resource.length - offset;
@@ -133,8 +136,10 @@ bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, W
     if (!WriteFile(file.handle, resource.data + offset, left < kBlock ? left : kBlock, &wrote, nullptr) ||
         wrote == 0)
       return false;
-    written.crc32 = static_cast<uint32_t>(crc32(written.crc32, resource.data + offset, wrote));
-    written.size += wrote;
+    if (digest) {
+      written.crc32 = static_cast<uint32_t>(crc32(written.crc32, resource.data + offset, wrote));
+      written.size += wrote;
+    }
     offset += wrote;
     Report(node, offset);
   }
@@ -151,6 +156,8 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   std::unique_ptr<InflateJob> job(new InflateJob);
   if (!job->input_buffer || !job->output_buffer) return false;
   job->node = node;
+  WrittenDigest written;
+  if (digest) job->digest = &written;
   job->stream.next_out = job->output_buffer;
   job->stream.avail_out = kBlock;
   // The size is taken from the opened input: the same test as measuring it
@@ -171,7 +178,7 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   job->ReportWritten();
   inflateEnd(&job->stream);
   const bool ok = job->result == Z_OK || job->result == Z_STREAM_END;
-  if (ok && digest) *digest = job->digest;
+  if (ok && digest) *digest = written;
   return ok;
 }
 
