@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "engine/system_dlls_win.h"
 #include "ui/message_box.h"
 
 namespace {
@@ -33,14 +34,20 @@ FatalErrorLock fatal_error_lock;
 // the timer requests of a process that has ended.
 class RunTimerResolution {
  public:
-  RunTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  RunTimerResolution() : raised_(Call("timeBeginPeriod")) {}
   ~RunTimerResolution() {
-    if (raised_) timeEndPeriod(1);
+    if (raised_) Call("timeEndPeriod");
   }
   RunTimerResolution(const RunTimerResolution&) = delete;
   RunTimerResolution& operator=(const RunTimerResolution&) = delete;
 
  private:
+  // WINMM is no KnownDLL: it comes from System32, loaded at run time.
+  static bool Call(const char* name) {
+    const auto period = SystemProcedure<MMRESULT(WINAPI*)(UINT)>(L"winmm.dll", name);
+    return period != nullptr && period(1) == TIMERR_NOERROR;
+  }
+
   const bool raised_;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/registry.h"
 #include "engine/startup_checks.h"
 #include "engine/strings.h"
+#include "engine/system_dlls_win.h"
 #include "engine/version.h"
 #include "files/file_ops.h"
 #include "manifest/patch_manifest.h"
@@ -68,7 +69,10 @@ bool CheckInstalledVersion(const PatchManifest& manifest) {
 
 }  // namespace
 
-void StopSounds() { PlaySoundA(nullptr, GetModuleHandleA(nullptr), SND_PURGE); }
+void StopSounds() {
+  const auto playSound = SystemProcedure<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)>(L"winmm.dll", "PlaySoundA");
+  if (playSound != nullptr) playSound(nullptr, GetModuleHandleA(nullptr), SND_PURGE);
+}
 
 void EndRunWithError(int text_id) { EndRun(IDS_CAPTION_ERROR, text_id, kErrorStyle); }
 
@@ -89,12 +93,15 @@ bool RunStartupChecks(WideText& installation_directory) {
     CloseProgressWindow();
     return false;
   }
-  installation_directory = NormalizePath(ReadRegistryTextWide(manifest.reg_path), true);
+  const WideText recorded = ReadRegistryTextWide(manifest.reg_path);
+  installation_directory = NormalizePath(recorded, true);
   if (installation_directory.empty()) {
     EndRunWithError(IDS_NOT_INSTALLED);
     return false;
   }
-  if (!PathExists(installation_directory)) {
+  // A folder relative to the current one or drive would be looked for where
+  // the patcher was started; a link would take the run somewhere else.
+  if (!IsAbsolutePath(recorded) || !PathExists(installation_directory) || IsLink(installation_directory)) {
     EndRunWithError(IDS_BAD_INSTALL_PATH);
     return false;
   }

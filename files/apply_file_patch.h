@@ -5,7 +5,8 @@
 // 0 Done: the entry is in its new state (also when it already was).
 // 1 DiskError: reading, writing, removing or moving a file failed.
 // 2 Mismatch: the installed file is missing or is neither the unpatched nor
-//   the patched version, or the rebuilt file is not the one the entry names.
+//   the patched version, or the rebuilt file is not the one the entry names,
+//   or a link now lies on the entry's way (see EntryAvoidsLinks).
 enum ApplyResult : int { Done = 0, DiskError = 1, Mismatch = 2 };
 
 // Applies `entry`, whose progress nodes the pre-flight pass has made. The

@@ -108,6 +108,8 @@ ApplyResult ApplyUpdated(FilePatch& entry, const WideText& target, bool exists, 
 
 ApplyResult ApplyFilePatch(FilePatch& entry) {
   if (entry.entry_progress != nullptr) UpdateProgress(entry.entry_progress);
+  // Checked again here: a link may have been made since the pre-flight pass.
+  if (!EntryAvoidsLinks(entry)) return Mismatch;
   const WideText target = TargetPath(entry);
   // A file that could be measured exists, so only a failed measurement needs
   // the existence test. A deleted entry needs no size.

@@ -13,13 +13,22 @@ WideText NamePart(const WideText& path);
 // True when a file or directory of that name exists.
 bool PathExists(const WideText& path);
 
+// Whether `path` is a reparse point (a junction, a symbolic link, a mount
+// point), through which whatever is done below it would happen elsewhere.
+// False when nothing is there.
+bool IsLink(const WideText& path);
+// Whether `path` is a folder or a reparse point; false when nothing or a
+// plain file is there.
+bool IsFolderOrLink(const WideText& path);
+
 // Opens the file for shared reading and takes its size; false (size left
 // untouched) when it cannot be opened, e.g. while another process writes it.
 bool GetFileSize64(const WideText& path, int64_t& size);
 
 // Creates every missing level of `dir`, outermost first. Levels made before
-// a failure stay. A path that begins with a separator loses it. When the
-// whole chain exists, that one test is all it costs.
+// a failure stay. A path that begins with a separator loses it, unless it is
+// a network path (\\server\share\...), whose levels start at the share. When
+// the whole chain exists, that one test is all it costs.
 bool CreateDirectoryChain(const WideText& dir);
 
 // Silent, permanent removal (a directory with its contents) and renaming

@@ -34,12 +34,21 @@ bool ShellOperation(UINT function, const WideText& from, const WideText* to) {
 }
 
 // The levels of `dir`, normalised, outermost first, without empty pieces:
-// "a\\b/" gives "a" and "a\\b".
+// "a\\b/" gives "a" and "a\\b". The first level of a network path is its
+// share, "\\\\server\\share": the server itself is no folder to make.
 std::vector<WideText> DirectoryLevels(const WideText& dir) {
-  const WideText normal = NormalizePath(dir, false);
+  const WideText normal = NormalizePath(dir, true);
   std::vector<WideText> levels;
   WideText prefix;
   size_t start = 0;
+  if (normal.compare(0, 2, u"\\\\") == 0) {
+    const size_t server = normal.find(u'\\', 2);
+    start = server == WideText::npos ? WideText::npos : normal.find(u'\\', server + 1);
+    if (start == WideText::npos) start = normal.size();
+    prefix = normal.substr(0, start);
+    levels.push_back(prefix);
+    ++start;
+  }
   while (start <= normal.size()) {
     size_t end = normal.find(u'\\', start);
     if (end == WideText::npos) end = normal.size();
@@ -56,6 +65,17 @@ std::vector<WideText> DirectoryLevels(const WideText& dir) {
 }  // namespace
 
 bool PathExists(const WideText& path) { return PathFileExistsW(WinText(path)) == TRUE; }
+
+bool IsLink(const WideText& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsFolderOrLink(const WideText& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
 
 bool GetFileSize64(const WideText& path, int64_t& size) {
   HANDLE file = CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -39,16 +39,38 @@ bool FinishInterruptedReplacement(const FilePatch& entry, const WideText& target
          FileCrcText(replacement, nullptr, crc) && crc == entry.crc && RenamePath(replacement, target);
 }
 
+// The folder `path` names up to `end`; a drive's root keeps its separator,
+// without which "C:" would name the current folder of that drive.
+WideText FolderUpTo(const WideText& path, size_t end) {
+  return path.substr(0, end > 0 && path[end - 1] == u':' ? end + 1 : end);
+}
+
 }  // namespace
 
+bool EntryAvoidsLinks(const FilePatch& entry) {
+  const WideText target = TargetPath(entry);
+  // The installation folder, then every folder below it down to the target's.
+  for (size_t end = NormalizePath(entry.base_dir, true).size(); end < target.size();
+       end = target.find(u'\\', end + 1)) {
+    if (IsLink(FolderUpTo(target, end))) return false;
+  }
+  if (IsFolderOrLink(target)) return false;
+  if (entry.kind == Deleted) return true;
+  for (const char16_t* name : {u"new.dat", u"undiff.dat", u"tmp_uncomp.dat"}) {
+    if (IsFolderOrLink(DirPart(target) + name)) return false;
+  }
+  return true;
+}
+
 WideText TargetPath(const FilePatch& entry) {
-  return NormalizePath(entry.base_dir + entry.dir_part + entry.name_part, false);
+  return NormalizePath(entry.base_dir + entry.dir_part + entry.name_part, true);
 }
 
 bool PreflightFilePatch(FilePatch& entry, ProgressReporter* root) {
   const WideText target = TargetPath(entry);
-  entry.progress_nodes.push_back(std::make_unique<ProgressReporter>(root, NormalizePath(target, false)));
+  entry.progress_nodes.push_back(std::make_unique<ProgressReporter>(root, NormalizePath(target, true)));
   entry.entry_progress = entry.progress_nodes.back().get();
+  if (!EntryAvoidsLinks(entry)) return false;
   const int64_t newSize = ParseInt64(entry.size);
   const int64_t oldSize = ParseInt64(entry.size_org);
 

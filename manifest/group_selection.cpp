@@ -42,7 +42,7 @@ bool GroupApplies(const TiXmlElement& group, const WideText& base_dir, const Fil
   const char* crc = group.Attribute("crc");
   const char* crc2 = group.Attribute("crc2");
   if (crc == nullptr || crc2 == nullptr) RaiseInternalError("Invalid group filtering");
-  const WideText keyPath = NormalizePath(base_dir + u"\\" + Utf8ToWide(filename), false);
+  const WideText keyPath = NormalizePath(base_dir + u"\\" + Utf8ToWide(filename), true);
   const NarrowText& found = KeyFileChecksum(keyPath, checksum);
   if (found.empty()) return ReplacementIsPatchedKeyFile(keyPath, crc2, checksum);
   return found == crc || found == crc2;
@@ -77,7 +77,7 @@ std::vector<ChecksumCacheEntry>& ChecksumCache() {
 
 int64_t CollectFilePatches(FilePatchList& list, const WideText& installationDirectory,
                            const DataResourceLoader& load, const FileChecksum& checksum) {
-  const WideText base_dir = NormalizePath(installationDirectory, false) + u"\\";
+  const WideText base_dir = NormalizePath(installationDirectory, true) + u"\\";
   const DataResource manifest = load(kMainManifestId);
   TiXmlDocument document;
   ParseDocument(document, reinterpret_cast<const char*>(manifest.data), manifest.length);

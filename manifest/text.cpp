@@ -8,6 +8,12 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
 
+// A path that begins with two separators and names something after them.
+bool IsNetworkPath(const WideText& path) {
+  return path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         path.find_first_not_of(u"\\/") != WideText::npos;
+}
+
 bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Reads an optionally signed decimal number, saturating at the int64 range.
@@ -92,6 +98,9 @@ WideText Utf8ToWide(const NarrowText& text) {
 WideText NormalizePath(const WideText& path, bool keepLeading) {
   WideText result;
   result.reserve(path.size());
+  // The second of a network path's two leading separators; the loop keeps
+  // the first one.
+  if (keepLeading && IsNetworkPath(path)) result.push_back(u'\\');
   bool previousWasSeparator = !keepLeading;
   for (char16_t unit : path) {
     if (unit == u'/') unit = u'\\';
@@ -101,6 +110,21 @@ WideText NormalizePath(const WideText& path, bool keepLeading) {
   }
   if (!result.empty() && previousWasSeparator) result.pop_back();
   return result;
+}
+
+bool IsAbsolutePath(const WideText& path) {
+  const bool drive = path.size() >= 3 &&
+                     ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')) &&
+                     path[1] == u':' && IsSeparator(path[2]);
+  if (drive) return true;
+  if (!IsNetworkPath(path)) return false;
+  // "\\server\share": a server that is not "." or "?" (the device
+  // namespaces), then a share.
+  const WideText normal = NormalizePath(path, true);
+  const size_t serverEnd = normal.find(u'\\', 2);
+  if (serverEnd == WideText::npos || serverEnd + 1 >= normal.size()) return false;
+  const WideText server = normal.substr(2, serverEnd - 2);
+  return server != u"." && server != u"?";
 }
 
 int64_t ParseInt64(const NarrowText& text) { return ParseDecimal(text); }

@@ -25,8 +25,17 @@ DecodedChar DecodeUtf8Char(const char* text, size_t pos);
 WideText Utf8ToWide(const NarrowText& text);
 
 // Turns "/" into "\", collapses runs of separators and removes a trailing
-// one; a leading separator is kept only when keepLeading is true.
+// one; a leading separator is kept only when keepLeading is true, and then a
+// network path ("\\server\share\...") keeps both of its leading ones, so
+// that it stays a network path. Paths below the installation folder are
+// normalised with keepLeading, for the folder may be on a network share.
 WideText NormalizePath(const WideText& path, bool keepLeading);
+
+// Whether a path names one place whatever the current folder and drive: a
+// drive path ("C:\..." or "C:/...") or a network path ("\\server\share..."),
+// not one relative to the current folder or drive ("games", "\games",
+// "C:games") nor a device path ("\\?\...", "\\.\...").
+bool IsAbsolutePath(const WideText& path);
 
 // "%lld" rules: leading white space, an optional sign, decimal digits up to
 // the first other character; 0 when no digit is read. Saturates on overflow.

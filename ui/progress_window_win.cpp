@@ -10,6 +10,7 @@
 #include "engine/language.h"
 #include "engine/patch_main.h"
 #include "engine/strings.h"
+#include "engine/system_dlls_win.h"
 #include "files/win_text_win.h"
 #include "resources/resource_ids.h"
 #include "ui/progress_window.h"
@@ -130,10 +131,14 @@ DWORD WINAPI ProgressWindowThread(LPVOID) {
 }
 
 void CreateProgressWindow() {
+  // COMCTL32 is loaded at run time: imported, it would be resolved with its
+  // own imports before the process could limit where DLLs come from.
+  const auto initControls =
+      SystemProcedure<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(L"comctl32.dll", "InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_PROGRESS_CLASS;
-  if (!InitCommonControlsEx(&controls)) RaiseInternalError("Cannot create GUI");
+  if (initControls == nullptr || !initControls(&controls)) RaiseInternalError("Cannot create GUI");
   shown = ShownValues();
   ready_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent1");
   stop_event = CreateEventA(nullptr, TRUE, FALSE, "MorrowWindowEvent2");

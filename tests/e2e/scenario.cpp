@@ -1,7 +1,10 @@
 #include "tests/e2e/scenario.h"
 
 #include <windows.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <utility>
 
 #include "files/file_ops.h"
@@ -152,7 +155,99 @@ void CollectTemporaryFiles(const std::wstring& dir, std::vector<std::wstring>& f
   FindClose(find);
 }
 
+void CollectListing(const std::wstring& dir, const std::wstring& relative, std::vector<std::wstring>& lines) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      lines.push_back(path + L" (link)");
+    } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      lines.push_back(path + L"\\");
+      CollectListing(dir + L"\\" + name, path, lines);
+    } else {
+      std::vector<unsigned char> bytes;
+      const bool read = ReadBytes(dir + L"\\" + name, bytes);
+      const uLong crc = crc32(0, bytes.data(), static_cast<uInt>(bytes.size()));
+      wchar_t line[64];
+      swprintf(line, 64, L" %lu bytes, crc %08lx", static_cast<unsigned long>(bytes.size()), crc);
+      lines.push_back(path + (read ? line : L" unreadable"));
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
 }  // namespace
+
+std::vector<std::wstring> TreeListing(const std::wstring& dir) {
+  std::vector<std::wstring> lines;
+  CollectListing(dir, L"", lines);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string UnixPath(const std::wstring& windows_path) {
+  // Wine's own export; absent on Windows, where these scenarios do not run.
+  using Convert = char*(CDECL*)(const wchar_t*);
+  const auto convert =
+      reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (convert == nullptr) return std::string();
+  char* unix_path = convert(windows_path.c_str());
+  if (unix_path == nullptr) return std::string();
+  std::string result = unix_path;
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+bool RunUnix(const std::string& command) {
+  // Wine gives a Unix process no handle to wait on or to read an exit code
+  // from: the shell writes the command's exit code to a file when it ends.
+  wchar_t folder[MAX_PATH], marker[MAX_PATH];
+  if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"qtr", 0, marker)) return false;
+  DeleteFileW(marker);
+  const std::string unix_marker = UnixPath(marker);
+  const std::string script = command + "; echo $? >" + Quoted(unix_marker + ".part") + " && mv " +
+                             Quoted(unix_marker + ".part") + " " + Quoted(unix_marker);
+  const std::string line = "/bin/sh -c \"" + script + "\"";
+  std::wstring wide_line(line.begin(), line.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (unix_marker.empty() || !CreateProcessW(L"Z:\\bin\\sh", &wide_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                             nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  std::vector<unsigned char> code;
+  for (int waited = 0; waited < 30000 && !ReadBytes(marker, code); waited += 10) Sleep(10);
+  DeleteFileW(marker);
+  return code == std::vector<unsigned char>{'0', '\n'};
+}
+
+UnixLink::UnixLink(const std::wstring& link, const std::wstring& target) : link_(link) {
+  const std::string unix_target = UnixPath(target);
+  const std::string unix_link = UnixPath(link);
+  if (!unix_target.empty() && !unix_link.empty() && RunUnix("ln -s " + Quoted(unix_target) + " " + Quoted(unix_link)))
+    unix_link_ = unix_link;
+}
+
+bool UnixLink::made() const {
+  const DWORD attributes = GetFileAttributesW(link_.c_str());
+  return !unix_link_.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void UnixLink::Remove() {
+  // Without -r: the link goes, never what it points at.
+  if (!unix_link_.empty()) RunUnix("rm " + Quoted(unix_link_));
+  unix_link_.clear();
+}
 
 std::vector<std::wstring> TemporaryFilesBelow(const std::wstring& dir) {
   std::vector<std::wstring> found;

@@ -68,3 +68,38 @@ bool SameFiles(const std::wstring& a, const std::wstring& b);
 // Every file below `dir` that has one of the patcher's temporary names
 // ("new.dat", "undiff.dat", "tmp_uncomp.dat").
 std::vector<std::wstring> TemporaryFilesBelow(const std::wstring& dir);
+
+// Every file and folder below `dir`, sorted, one line each: its path below
+// `dir`, and for a file its size and CRC-32. Links are listed, not entered.
+std::vector<std::wstring> TreeListing(const std::wstring& dir);
+
+// The Unix path of a Windows path, as Wine maps it ("" when it has none).
+std::string UnixPath(const std::wstring& windows_path);
+
+// Runs a Unix shell command, which Wine starts as a Unix program, and waits
+// for it; true when it ended with exit code 0. The scenarios make what a
+// Windows program cannot make under Wine this way: a Unix symbolic link to
+// a folder, which Windows programs see as a folder that is a reparse point
+// (as a junction or a directory symbolic link is on Windows). Paths in the
+// command are Unix paths, each in single quotes (see Quoted).
+bool RunUnix(const std::string& command);
+// `text` in single quotes, for a Unix shell command.
+std::string Quoted(const std::string& text);
+
+// A Unix symbolic link at `link` (a Windows path) to `target` (a Windows
+// path), removed again, as a link, when the object goes: before the folder
+// that holds it, whose removal must not reach through the link.
+class UnixLink {
+ public:
+  UnixLink(const std::wstring& link, const std::wstring& target);
+  ~UnixLink() { Remove(); }
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+  // True when the link is there and Windows sees it as a reparse point.
+  bool made() const;
+  void Remove();
+
+ private:
+  std::wstring link_;
+  std::string unix_link_;
+};

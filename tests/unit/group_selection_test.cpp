@@ -236,8 +236,19 @@ TEST_F(Selection, KeyPathsAreNormalisedButKeepTheirCase) {
       "<group name=\"a\" filename=\"qtr.exe\" crc=\"cafe0001\" crc2=\"x\" required_space=\"1\"/>"
       "<group name=\"b\" filename=\"/qtr.exe\" crc=\"cafe0001\" crc2=\"x\" required_space=\"2\"/>"
       "<group name=\"c\" filename=\"QTR.EXE\" crc=\"cafe0001\" crc2=\"x\" required_space=\"4\"/>";
-  EXPECT_EQ(Collect(groups, u"\\\\C:/Games//QTR/"), 7);
+  EXPECT_EQ(Collect(groups, u"C:/Games//QTR/"), 7);
   EXPECT_EQ(reads, (std::vector<WideText>{kExe, u"C:\\Games\\QTR\\QTR.EXE"}));
+
+  // An installation on a network share stays there: key files and entries.
+  ChecksumCache().clear();
+  list.clear();
+  reads.clear();
+  files[u"\\\\server\\share\\QTR\\qtr.exe"] = "cafe0001";
+  const std::string common = "<group required_space=\"8\"><pack root=\"\" id=\"1\"/></group>";
+  EXPECT_EQ(Collect(common + groups.substr(0, groups.find("/>") + 2), u"\\\\server\\share\\QTR"), 9);
+  EXPECT_EQ(reads, (std::vector<WideText>{u"\\\\server\\share\\QTR\\qtr.exe"}));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->base_dir, u"\\\\server\\share\\QTR\\");
 }
 
 TEST_F(Selection, RequiredSpaceReadsAsANumberOrZero) {

@@ -71,8 +71,13 @@ TEST(Utf8ToWide, SurrogatePairAtTheBufferBoundaryIsKeptWhole) {
 TEST(NormalizePath, Examples) {
   EXPECT_EQ(NormalizePath(u"C:/Games//Quarrytide/", false), u"C:\\Games\\Quarrytide");
   EXPECT_EQ(NormalizePath(u"/bundles/patch.bundle", false), u"bundles\\patch.bundle");
-  EXPECT_EQ(NormalizePath(u"\\\\server\\share\\game", true), u"\\server\\share\\game");
+  // A network path stays one where a leading separator is kept: losing a
+  // separator made it a path below the current drive's root, or below the
+  // current folder.
+  EXPECT_EQ(NormalizePath(u"\\\\server\\share\\game", true), u"\\\\server\\share\\game");
+  EXPECT_EQ(NormalizePath(u"//server//share/game/", true), u"\\\\server\\share\\game");
   EXPECT_EQ(NormalizePath(u"\\\\server\\share\\game", false), u"server\\share\\game");
+  EXPECT_EQ(NormalizePath(u"\\games", true), u"\\games");
   EXPECT_EQ(NormalizePath(u"data\\sounds//menu/a.wav", false), u"data\\sounds\\menu\\a.wav");
 }
 
@@ -84,13 +89,26 @@ TEST(NormalizePath, OnlySeparatorsGiveEmptyText) {
 }
 
 TEST(NormalizePath, IsIdempotentAndKeepsEverythingElse) {
-  for (const char16_t* path : {u"C:\\Games\\Q", u"C:/a/../B c/./d//", u"/x/", u"..\\Up", u"rel"}) {
+  for (const char16_t* path : {u"C:\\Games\\Q", u"C:/a/../B c/./d//", u"/x/", u"..\\Up", u"rel", u"\\\\s\\sh"}) {
     const std::u16string once = NormalizePath(path, false);
     EXPECT_EQ(NormalizePath(once, false), once);
     const std::u16string kept = NormalizePath(path, true);
     EXPECT_EQ(NormalizePath(kept, true), kept);
   }
   EXPECT_EQ(NormalizePath(u"C:/a/../B c/./d//", false), u"C:\\a\\..\\B c\\.\\d");
+}
+
+// Only a path that names one place whatever the current folder and drive
+// may be an installation folder.
+TEST(IsAbsolutePath, DrivePathsAndNetworkSharesOnly) {
+  for (const char16_t* path : {u"C:\\Games\\QTR", u"d:/games", u"C:\\", u"\\\\server\\share\\QTR", u"//server/share",
+                               u"\\\\\\server\\\\share"}) {
+    EXPECT_TRUE(IsAbsolutePath(path)) << std::string(path, path + std::char_traits<char16_t>::length(path));
+  }
+  for (const char16_t* path : {u"", u"QTR", u"games\\QTR", u"\\games\\QTR", u"C:", u"C:games", u"1:\\x", u"\\\\server",
+                               u"\\\\server\\", u"\\\\?\\C:\\QTR", u"\\\\.\\C:\\QTR", u"\\\\\\\\"}) {
+    EXPECT_FALSE(IsAbsolutePath(path)) << std::string(path, path + std::char_traits<char16_t>::length(path));
+  }
 }
 
 TEST(ParseInt64, ReadsLikePercentLld) {
