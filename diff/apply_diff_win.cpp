@@ -26,7 +26,9 @@ bool ApplyDiff(const WideText& outputPath, const WideText& oldPath, const WideTe
     // A page of either input could not be read.
     result = false;
   }
-  if (!writer.Flush()) result = false;
+  // The rebuilt file replaces the installed one: its bytes reach the disk
+  // before the installed file is removed.
+  if (!writer.FlushToDisk()) result = false;
   if (digest) *digest = writer.digest;
 
   diffReader.Close();

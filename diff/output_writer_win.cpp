@@ -21,10 +21,6 @@ bool OutputWriter::Open(const WideText& path) {
                : expected < kBufferSize    ? static_cast<uint32_t>(expected)
                                            : kBufferSize;
     buffer = TakeBlock(capacity);
-    if (!buffer) {
-      capacity = 0;
-      return false;
-    }
   }
   file = CreateFileW(WinText(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -58,11 +54,12 @@ bool OutputWriter::Flush() {
   return true;
 }
 
+bool OutputWriter::FlushToDisk() { return Flush() && FlushFileBuffers(file); }
+
 bool OutputWriter::MakeRoom() {
   if (capacity == kBufferSize) return Flush();
   const uint32_t grown = capacity < kBufferSize / 2 ? capacity * 2 : kBufferSize;
   Block larger = TakeBlock(grown);
-  if (!larger) return false;
   std::memcpy(larger.get(), buffer.get(), count);
   buffer = std::move(larger);
   capacity = grown;

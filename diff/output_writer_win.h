@@ -32,9 +32,9 @@ class OutputWriter {
 
   // Creates `path` new (false when it exists or cannot be created) with no
   // sharing. A file already open is flushed and closed first. The buffer is
-  // taken here on first use (files/block_pool.h): as large as the reporter's
-  // total (the size the output is expected to have) when that is under
-  // 1 MiB, else 1 MiB; false when it cannot be had.
+  // taken here on first use (files/block_pool.h, which raises when no memory
+  // can be had): as large as the reporter's total (the size the output is
+  // expected to have) when that is under 1 MiB, else 1 MiB.
   bool Open(const WideText& path);
   // Appends one byte, flushing the full buffer first. False without a buffer
   // or an open file, or when that flush fails.
@@ -62,11 +62,15 @@ class OutputWriter {
   // Writes the buffered bytes. False without a buffer or an open file, or on
   // a failed or zero-byte write; the unwritten bytes then stay buffered.
   bool Flush();
+  // Flush, then has the system write the file's data to the disk itself
+  // (FlushFileBuffers), so that a power cut after this returns cannot leave
+  // the file with bytes that were never written. False when either fails.
+  bool FlushToDisk();
   // Flushes (ignoring the result), closes the file and gives the buffer back.
   void Close();
   // Room for one more byte in a full buffer: a buffer under 1 MiB grows
   // (doubling, at most to 1 MiB) and keeps its bytes, a 1 MiB one is flushed.
-  // False when that flush fails or no larger buffer can be had.
+  // False when that flush fails.
   bool MakeRoom();
 
   ProgressReporter* reporter;

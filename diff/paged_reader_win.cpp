@@ -22,13 +22,9 @@ bool PagedReader::Open(const WideText& path) {
   const uint32_t needed = size < kPageSize ? size : kPageSize;
   if (!page || capacity < needed) {
     page.reset();
+    capacity = 0;
     page = TakeBlock(needed);
-    capacity = page ? needed : 0;
-    if (!page) {
-      CloseHandle(file);
-      file = INVALID_HANDLE_VALUE;
-      return false;
-    }
+    capacity = needed;
   }
   pageIndex = -1;
   position = 0;

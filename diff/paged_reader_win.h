@@ -26,8 +26,8 @@ class PagedReader {
   // Opens `path` for reading (others may read it, not write or delete it)
   // with page 0 resident and `position` 0. False when the size cannot be
   // taken, the file cannot be opened or page 0 cannot be read; the reader is
-  // then without a file, also when no page buffer can be had. The page
-  // buffer is taken here (files/block_pool.h), 1 MiB or the file's size when
+  // then without a file. The page buffer is taken here (files/block_pool.h,
+  // which raises when no memory can be had), 1 MiB or the file's size when
   // that is less, and kept while it is large enough.
   bool Open(const WideText& path);
   // Makes page `index` resident; nothing is read when it already is. A failed

@@ -32,12 +32,12 @@ ApplyResult Finish(FilePatch& entry) {
 }
 
 ApplyResult ApplyDeleted(FilePatch& entry, const WideText& target, bool exists) {
-  if (exists && !DeletePath(target)) return DiskError;
+  if (exists && !RemoveTarget(target)) return DiskError;
   return Finish(entry);
 }
 
 ApplyResult ApplyAdded(FilePatch& entry, const WideText& target, bool exists) {
-  if (exists && !DeletePath(target)) return DiskError;
+  if (exists && !RemoveTarget(target)) return DiskError;
   const WideText newDat = DirPart(target) + u"new.dat";
   WrittenDigest digest;
   if (!Extract(entry, newDat, &digest)) return DiskError;
@@ -94,7 +94,7 @@ ApplyResult ApplyUpdated(FilePatch& entry, const WideText& target, bool exists, 
   WideText replacement;
   const ApplyResult built = BuildReplacement(entry, target, replacement);
   if (built != Done) return built;
-  DeletePath(target);
+  RemoveTarget(target);
   if (PathExists(target)) {
     DeletePath(replacement);
     return DiskError;

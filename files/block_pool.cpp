@@ -1,7 +1,5 @@
 #include "files/block_pool.h"
 
-#include <new>
-
 namespace {
 
 // Four is more than any step holds at once.
@@ -22,7 +20,7 @@ void BlockDeleter::operator()(uint8_t* buffer) const {
 Block TakeBlock(uint32_t size) {
   const bool pooled = size == kBlockSize;
   if (pooled && kept_count > 0) return Block(kept[--kept_count], BlockDeleter{true});
-  return Block(new (std::nothrow) uint8_t[size == 0 ? 1 : size], BlockDeleter{pooled});
+  return Block(new uint8_t[size == 0 ? 1 : size], BlockDeleter{pooled});
 }
 
 int KeptBlockCount() { return kept_count; }

@@ -23,7 +23,9 @@ using Block = std::unique_ptr<uint8_t[], BlockDeleter>;
 
 // A buffer of `size` bytes (at most kBlockSize): a block kept from an earlier
 // step when `size` is kBlockSize and one is kept, else a new one; its bytes
-// are undefined. Empty when the memory cannot be had.
+// are undefined. Raises std::bad_alloc when the memory cannot be had, as
+// every allocation of the standard library does: the run then ends in the
+// internal-error ending, not as if a file could not be read or written.
 Block TakeBlock(uint32_t size);
 
 // How many blocks are kept for reuse now.

@@ -32,7 +32,6 @@ bool FileCrcText(const WideText& path, ProgressReporter* node, NarrowText& text)
   const uint32_t size = static_cast<uint32_t>(size64.QuadPart);
   // No chunk is larger than the file.
   const Block buffer = TakeBlock(size < kChunk ? size : kChunk);
-  if (!buffer) return false;
 
   uLong crc = crc32(0, Z_NULL, 0);
   for (uint32_t remaining = size; remaining != 0;) {

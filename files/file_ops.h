@@ -37,6 +37,13 @@ bool CreateDirectoryChain(const WideText& dir);
 bool DeletePath(const WideText& path);
 bool RenamePath(const WideText& from, const WideText& to);
 
+// Removes a file the run is about to remove or replace, as the shell's file
+// operation does on Windows when it asks no questions: Windows' shell answers
+// its own question about a read-only file with Yes, Wine's refuses, so the
+// read-only attribute is cleared right before the removal. True when the
+// shell reports success.
+bool RemoveTarget(const WideText& path);
+
 // Makes sure nothing is left at `path` (a temporary file of an earlier run):
 // DeletePath when something is there, and true when nothing is there
 // afterwards. A name that is absent costs one existence test, not a shell

@@ -101,6 +101,16 @@ bool CreateDirectoryChain(const WideText& dir) {
 
 bool DeletePath(const WideText& path) { return ShellOperation(FO_DELETE, path, nullptr); }
 
+bool RemoveTarget(const WideText& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesW(WinText(path), writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
+  }
+  return DeletePath(path);
+}
+
 bool RemoveLeftover(const WideText& path) {
   if (!PathExists(path)) return true;
   DeletePath(path);

@@ -123,7 +123,8 @@ struct InflateJob {
 
 }  // namespace
 
-bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, WrittenDigest* digest) {
+bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, WrittenDigest* digest,
+                         bool durable) {
   const DataResource resource = LoadDataResource(id);
   if (!CreateDirectoryChain(DirPart(path))) return false;
   FileHandle file(CreateNewFile(path));
@@ -143,18 +144,19 @@ bool WriteResourceToFile(const WideText& path, ProgressReporter* node, int id, W
     offset += wrote;
     Report(node, offset);
   }
+  if (durable && !FlushFileBuffers(file.handle)) return false;
   if (digest) *digest = written;
   return true;
 }
 
-bool InflateFile(const WideText& input, const WideText& output, ProgressReporter* node, WrittenDigest* digest) {
+bool InflateFile(const WideText& input, const WideText& output, ProgressReporter* node, WrittenDigest* digest,
+                 bool durable) {
   if (!PathExists(input)) return false;
   const bool cleared = RemoveLeftover(output);
   CreateDirectoryChain(DirPart(output));
   if (!cleared) return false;
 
   std::unique_ptr<InflateJob> job(new InflateJob);
-  if (!job->input_buffer || !job->output_buffer) return false;
   job->node = node;
   WrittenDigest written;
   if (digest) job->digest = &written;
@@ -177,15 +179,19 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   job->Run();
   job->ReportWritten();
   inflateEnd(&job->stream);
-  const bool ok = job->result == Z_OK || job->result == Z_STREAM_END;
+  const bool ok = (job->result == Z_OK || job->result == Z_STREAM_END) &&
+                  (!durable || FlushFileBuffers(job->output.handle));
   if (ok && digest) *digest = written;
   return ok;
 }
 
 int ExtractPayload(const FilePatch& entry, const WideText& newDat, WrittenDigest* digest) {
+  // A power cut must not leave the target's name on bytes that never reached
+  // the disk: the file that replaces it is flushed before the target goes.
+  const bool replacesTarget = entry.kind == Updated && !entry.diff;
   if (!entry.comp) {
     if (!RemoveLeftover(newDat)) return 1;
-    if (WriteResourceToFile(newDat, entry.payload_progress, entry.id, digest)) return 0;
+    if (WriteResourceToFile(newDat, entry.payload_progress, entry.id, digest, replacesTarget)) return 0;
     // A partly written file is of no use to anyone: leave nothing behind.
     DeletePath(newDat);
     return 1;
@@ -198,7 +204,7 @@ int ExtractPayload(const FilePatch& entry, const WideText& newDat, WrittenDigest
     DeletePath(packed);
     return 1;
   }
-  if (!InflateFile(packed, newDat, entry.payload_progress, digest)) {
+  if (!InflateFile(packed, newDat, entry.payload_progress, digest, replacesTarget)) {
     DeletePath(packed);
     DeletePath(newDat);
     return 1;

@@ -78,7 +78,7 @@ bool PreflightFilePatch(FilePatch& entry, ProgressReporter* root) {
     case Deleted:
       return true;
     case Added:
-      if (PathExists(target) && !DeletePath(target)) return false;
+      if (PathExists(target) && !RemoveTarget(target)) return false;
       AddPayloadStages(entry);
       return true;
     case Updated: {

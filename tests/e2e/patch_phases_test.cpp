@@ -102,6 +102,20 @@ TEST_F(PatchPhases, AFileHeldByAnotherProgramStopsTheRunAndARerunCompletes) {
   ExpectPatched();
 }
 
+TEST_F(PatchPhases, ReadOnlyFilesAreReplacedAndRemovedAsWindowsShellDoes) {
+  // CD-era installations and some launchers leave game files read-only:
+  // qtr.exe (updated by a diff), every file of data\ (map.dat updated by a
+  // diff, readme.txt updated whole, old.txt deleted) and a stale file where
+  // bundles\patch.bundle is added.
+  ASSERT_TRUE(tree.Write(L"bundles\\patch.bundle", {'s', 't', 'a', 'l', 'e'}));
+  for (const wchar_t* name :
+       {L"qtr.exe", L"data\\map.dat", L"data\\readme.txt", L"data\\old.txt", L"bundles\\patch.bundle"}) {
+    ASSERT_TRUE(SetFileAttributesW(tree.PathOf(name).c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Success!", kInstalled, "information");
+  ExpectPatched();
+}
+
 TEST_F(PatchPhases, AnInstalledFileOfTheWrongContentIsRefusedUntouched) {
   // The unpatched size with other content: no CRC is read before patching,
   // so only the check of the rebuilt file catches it.

@@ -1,9 +1,28 @@
 #include "files/apply_file_patch.h"
 
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "files/block_pool.h"
 #include "files/preflight.h"
 #include "tests/win32/file_entry_fixture_win.h"
+
+namespace file_entry_test {
+// While set, every array allocation of this program fails, as it would on a
+// machine out of memory: the file steps' buffers are the only arrays the
+// entry's steps allocate.
+bool refuse_arrays = false;
+}  // namespace file_entry_test
+
+void* operator new[](std::size_t size) {
+  void* memory = file_entry_test::refuse_arrays ? nullptr : std::malloc(size != 0 ? size : 1);
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
+}
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace file_entry_test {
 namespace {
@@ -261,6 +280,38 @@ TEST_F(ApplyEntry, AddedPayloadOfTheWrongContentIsNotInstalled) {
   EXPECT_EQ(Apply(wrongCrc), Mismatch);
   EXPECT_FALSE(Exists(u"bundles\\patch.bundle"));
   ExpectNoTemporaryFiles(u"bundles\\");
+}
+
+// A buffer that cannot be had ends the run as every allocation failure does
+// (the internal-error ending, reached by the exception), not as a disk error
+// that would have the player try again: neither the checksum, nor the
+// inflation, nor the diff applier's reader and writer turn it into a false
+// result. The installed file stays as it was.
+TEST_F(ApplyEntry, ABufferThatCannotBeHadIsNoDiskError) {
+  struct Case {
+    const char* step;
+    int id;
+    bool diff, comp;
+    bool patched_size;  // the installed file has the new size, so its CRC is read first
+  };
+  const Case cases[] = {{"checksum", kNewPacked, false, true, true},
+                        {"inflation", kNewPacked, false, true, false},
+                        {"diff applier", kDiff, true, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    const std::string installed = c.patched_size ? std::string(newFile.size(), 'x') : oldFile;
+    Write(u"qtr.exe", installed);
+    FilePatch entry = UpdatedEntry(c.id, c.diff, c.comp);
+    if (c.patched_size) entry.crc_org = CrcOf(installed);
+    ASSERT_TRUE(PreflightFilePatch(entry, &root));
+    // Blocks kept from earlier steps would be handed out without allocating.
+    std::vector<Block> kept;
+    while (KeptBlockCount() > 0) kept.push_back(TakeBlock(kBlockSize));
+    refuse_arrays = true;
+    EXPECT_THROW(ApplyFilePatch(entry), std::bad_alloc);
+    refuse_arrays = false;
+    EXPECT_TRUE(Read(u"qtr.exe") == installed);
+  }
 }
 
 TEST_F(ApplyEntry, DeletedEntries) {
