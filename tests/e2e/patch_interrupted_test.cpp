@@ -1,6 +1,7 @@
-// Runs killed part-way through the install phase and then run again: the
-// second run must finish the patch byte for byte, record the new version and
-// leave no temporary file, whichever moment the first run stopped at.
+// Runs killed part-way through the install phase, or stopped there by a disk
+// that filled up, and then run again: the second run must finish the patch
+// byte for byte, record the new version and leave no temporary file,
+// whichever moment the first run stopped at.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -25,6 +27,9 @@ const wchar_t kCaption[] = L"Quarrytide: PATCH 1.00 -> 1.01";
 const wchar_t kInstalled[] = L"The patch has been properly installed on your system!";
 const wchar_t kAlreadyInstalled[] =
     L"This patch is already installed on your system. Installation will abort.";
+const wchar_t kDiskError[] =
+    L"An error has occured while accessing the disk. Please ensure that no game file is being used, that you "
+    L"have enough disk space, and try again.";
 
 // The file plan: data\world.dat (updated, deflated diff), maps\coast\harbour.map
 // (added in new folders), data\old.txt (deleted), data\sky.dat (updated,
@@ -229,5 +234,167 @@ const Interruption kInterruptions[] = {
 
 INSTANTIATE_TEST_SUITE_P(InstallPhase, PatchInterrupted, ::testing::ValuesIn(kInterruptions),
                          [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.name; });
+
+// A small disk of its own: a tmpfs of `megabytes` mounted on a new folder
+// (the tests run as root), unmounted again when the object goes, whatever
+// the test did; `tree` is a folder on it. The mount point itself is a
+// reparse point to Windows programs, as a volume mounted in a folder is on
+// Windows, and no installation folder may be one.
+class SmallDisk {
+ public:
+  explicit SmallDisk(int megabytes) : unix_root_(UnixPath(mount_point_.root())) {
+    mounted_ = !unix_root_.empty() &&
+               RunUnix("mount -t tmpfs -o size=" + std::to_string(megabytes) + "m tmpfs " + Quoted(unix_root_));
+    if (mounted_) tree_ = std::make_unique<TempTree>(mount_point_.root());
+  }
+  ~SmallDisk() {
+    tree_.reset();
+    if (mounted_) RunUnix("umount " + Quoted(unix_root_));
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return tree_ != nullptr; }
+  const TempTree& tree() const { return *tree_; }
+
+  // Takes every byte still free, as another program writing would.
+  void Fill() {
+    HANDLE file = CreateFileW(mount_point_.PathOf(L"filler.bin").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    static const std::vector<char> chunk(1 << 20, 'f');
+    for (DWORD size = 1 << 20; size >= 512; size /= 2) {
+      DWORD wrote = 0;
+      while (WriteFile(file, chunk.data(), size, &wrote, nullptr) && wrote == size) {
+      }
+    }
+    CloseHandle(file);
+  }
+  // Gives the space back.
+  bool Free() { return DeleteFileW(mount_point_.PathOf(L"filler.bin").c_str()) != FALSE; }
+
+ private:
+  TempTree mount_point_;
+  std::string unix_root_;
+  bool mounted_ = false;
+  std::unique_ptr<TempTree> tree_;
+};
+
+// Whether `name` is one of the states a run may leave it in: as before, as
+// after, or, for an updated file, removed with its verified replacement
+// (`replacement`, beside it) holding the new bytes.
+bool Allowed(const TempTree& tree, const wchar_t* name, const wchar_t* replacement) {
+  if (Is(tree, name, L"before") || Is(tree, name, L"after")) return true;
+  if (Has(tree, name) || replacement == nullptr) return false;
+  return SameFiles(tree.PathOf(replacement), Fixture(std::wstring(L"after\\") + name));
+}
+
+struct FullDisk {
+  const char* name;
+  Point reached;
+};
+
+void PrintTo(const FullDisk& moment, std::ostream* out) { *out << moment.name; }
+
+class PatchOnAFullDisk : public ::testing::TestWithParam<FullDisk> {
+ protected:
+  void SetUp() override {
+    // Room for the installation and the patch's required space, no more.
+    ASSERT_TRUE(disk.mounted()) << "cannot mount a tmpfs (the tests run as root)";
+    for (const wchar_t* name : kBeforeFiles) {
+      std::vector<unsigned char> bytes;
+      ASSERT_TRUE(ReadBytes(Fixture(std::wstring(L"before\\") + name), bytes));
+      ASSERT_TRUE(disk.tree().Write(name, bytes));
+    }
+    ASSERT_TRUE(SetMachineText(kKey, L"InstallDir", disk.tree().root()));
+    ASSERT_TRUE(SetMachineText(kKey, L"Version", L"1.00"));
+    ASSERT_TRUE(SetMachineText(kUninstallKey, L"DisplayVersion", L"1.00"));
+  }
+
+  // Runs the patcher and, as soon as `reached` holds, fills the disk and
+  // keeps it full until the run ends, as a download going on beside it
+  // would: what the run frees is taken again.
+  RunRecord RunAndFill(const Point& reached) {
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+      bool filling = false;
+      while (!finished) {
+        HWND window = filling ? nullptr : FindWindowW(nullptr, kCaption);
+        filling = filling || (window != nullptr && reached(window, disk.tree()));
+        if (filling) disk.Fill();
+        Sleep(1);
+      }
+    });
+    RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
+    finished = true;
+    watcher.join();
+    return run;
+  }
+
+  RegistryKeyGuard registry{kKey};
+  SmallDisk disk{28};
+};
+
+TEST_P(PatchOnAFullDisk, StopsWithEveryFileWholeAndARunAgainCompletesThePatch) {
+  const TempTree& tree = disk.tree();
+  const RunRecord full = RunAndFill(GetParam().reached);
+  EXPECT_EQ(full.exit_code, 0u);
+  ASSERT_EQ(full.boxes.size(), 2u) << ToJsonLines(full);
+  EXPECT_EQ(full.boxes[1].text, kDiskError) << ToJsonLines(full);
+  // Each file as it was or as its verified new version; a temporary file
+  // left behind is a plain file the next run removes before use.
+  EXPECT_TRUE(Allowed(tree, L"data\\world.dat", L"data\\undiff.dat"));
+  EXPECT_TRUE(Allowed(tree, L"data\\sky.dat", L"data\\new.dat"));
+  EXPECT_TRUE(Allowed(tree, L"data\\terrain.dat", L"data\\undiff.dat"));
+  EXPECT_TRUE(!Has(tree, L"maps\\coast\\harbour.map") || Is(tree, L"maps\\coast\\harbour.map", L"after"));
+  EXPECT_TRUE(!Has(tree, L"data\\old.txt") || Is(tree, L"data\\old.txt", L"before"));
+  for (const std::wstring& left : TemporaryFilesBelow(tree.root())) {
+    EXPECT_EQ(GetFileAttributesW(left.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  }
+  EXPECT_EQ(Value(kKey, L"Version"), L"1.00");
+  EXPECT_EQ(Value(kUninstallKey, L"DisplayVersion"), L"1.00");
+
+  ASSERT_TRUE(disk.Free());
+  const RunRecord again = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
+  EXPECT_EQ(again.exit_code, 0u);
+  ASSERT_EQ(again.boxes.size(), 2u) << ToJsonLines(again);
+  EXPECT_EQ(again.boxes[1].text, kInstalled) << ToJsonLines(again);
+  for (const wchar_t* name : kAfterFiles) {
+    EXPECT_TRUE(Is(tree, name, L"after")) << std::string(name, name + wcslen(name));
+  }
+  EXPECT_FALSE(Has(tree, L"data\\old.txt"));
+  const std::vector<std::wstring> temporary = TemporaryFilesBelow(tree.root());
+  EXPECT_TRUE(temporary.empty()) << std::string(temporary[0].begin(), temporary[0].end());
+  EXPECT_EQ(Value(kKey, L"Version"), L"1.01");
+}
+
+const FullDisk kFullDisks[] = {
+    // The deflated diff is being unpacked: the rebuild has not begun.
+    {"BeforeADiffIsRebuilt",
+     [](HWND window, const TempTree& tree) {
+       return Current(window, tree, L"data\\world.dat") && Has(tree, L"data\\tmp_uncomp.dat");
+     }},
+    // The rebuilt world.dat (4 MiB) is a quarter written.
+    {"WhileALargeFileIsWritten",
+     [](HWND, const TempTree& tree) {
+       WIN32_FILE_ATTRIBUTE_DATA data;
+       return GetFileAttributesExW(tree.PathOf(L"data\\undiff.dat").c_str(), GetFileExInfoStandard, &data) &&
+              data.nFileSizeLow >= (1u << 20);
+     }},
+    // world.dat is in place, harbour.map begun. (A watcher that read the
+    // files to tell would hold them open and stop the run itself.)
+    {"BetweenTwoEntries",
+     [](HWND window, const TempTree& tree) { return Current(window, tree, L"maps\\coast\\harbour.map"); }},
+    // sky.dat's whole new file is being inflated; it may be done before a
+    // watcher on a loaded machine sees it, and then the disk fills while
+    // the last entry is at work.
+    {"WhileAWholeFileIsInflated",
+     [](HWND window, const TempTree& tree) {
+       return (Current(window, tree, L"data\\sky.dat") && Has(tree, L"data\\new.dat")) ||
+              Current(window, tree, L"data\\terrain.dat");
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(InstallPhase, PatchOnAFullDisk, ::testing::ValuesIn(kFullDisks),
+                         [](const ::testing::TestParamInfo<FullDisk>& info) { return info.param.name; });
 
 }  // namespace

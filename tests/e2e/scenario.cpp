@@ -73,9 +73,13 @@ bool DeleteMachineKey(const std::wstring& key) {
 RegistryKeyGuard::RegistryKeyGuard(std::wstring key) : key_(std::move(key)) { DeleteMachineKey(key_); }
 RegistryKeyGuard::~RegistryKeyGuard() { DeleteMachineKey(key_); }
 
-TempTree::TempTree() {
+TempTree::TempTree(const std::wstring& parent) {
   wchar_t base[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, base);
+  if (parent.empty()) {
+    GetTempPathW(MAX_PATH, base);
+  } else {
+    wcsncpy(base, (parent + L"\\").c_str(), MAX_PATH - 1);
+  }
   static unsigned counter = 0;
   for (;;) {
     root_ = std::wstring(base) + L"qtr_e2e_" + std::to_wstring(GetCurrentProcessId()) + L"_" +

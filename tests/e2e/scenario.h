@@ -43,7 +43,9 @@ class RegistryKeyGuard {
 // when the object goes.
 class TempTree {
  public:
-  TempTree();
+  TempTree() : TempTree(std::wstring()) {}
+  // Below `parent` instead of the temporary folder, when it is not empty.
+  explicit TempTree(const std::wstring& parent);
   ~TempTree();
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
