@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "files/file_ops.h"
+#include "files/preflight.h"
 #include "ui/progress_window.h"
 #include "ui/progress_window_win.h"
 
@@ -38,12 +39,15 @@ double NowMs() {
 
 WideText Wide(const std::wstring& text) { return WideText(text.begin(), text.end()); }
 
-bool WriteSmallFile(const std::wstring& path) {
+// Writes a 2 KB file; with `flush`, as the patcher writes a replacement:
+// flushed to the disk before its handle is closed.
+bool WriteSmallFile(const std::wstring& path, bool flush = false) {
   static const std::string bytes(2048, 'q');
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD wrote = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) != 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) != 0;
+  if (flush) ok = FlushFileBuffers(file) && ok;
   CloseHandle(file);
   return ok && wrote == bytes.size();
 }
@@ -84,6 +88,15 @@ int main(int argc, char** argv) {
   Sleep(200);  // the window's first paint is not measured
 
   std::vector<unsigned char> reused(1 << 20);
+  // An updated entry three folders below the installation, as the link
+  // checks see it before every entry.
+  FilePatch entry;
+  entry.kind = Updated;
+  entry.base_dir = Wide(dir);
+  entry.dir_part = u"data\\zone00\\tiles\\";
+  entry.name_part = u"t000.dat";
+  CreateDirectoryChain(Wide(dir) + entry.dir_part);
+  WriteSmallFile(dir + L"data\\zone00\\tiles\\t000.dat");
   std::vector<Step> steps = {
       {"CopyFileW of a 2 KB file (the baseline)", [&] { make_files(L"src"), remove_files(L"copy"); },
        [&](int i) { CopyFileW(name(L"src", i).c_str(), name(L"copy", i).c_str(), FALSE); }},
@@ -109,6 +122,10 @@ int main(int argc, char** argv) {
       {"MoveFileW of a 2 KB file", [&] { remove_files(L"moved"), make_files(L"ren"); },
        [&](int i) { MoveFileW(name(L"ren", i).c_str(), name(L"moved", i).c_str()); }},
       {"PathExists of an absent name", nullptr, [&](int i) { PathExists(Wide(name(L"absent", i))); }},
+      {"write a new 2 KB file", [&] { remove_files(L"new"); }, [&](int i) { WriteSmallFile(name(L"new", i)); }},
+      {"  the same, flushed to the disk before closing", [&] { remove_files(L"new"); },
+       [&](int i) { WriteSmallFile(name(L"new", i), true); }},
+      {"EntryAvoidsLinks, 3 folders deep", nullptr, [&](int) { sink = EntryAvoidsLinks(entry); }},
       {"new 1 MiB buffer, filled, freed", nullptr,
        [&](int i) {
          std::unique_ptr<unsigned char[]> block(new unsigned char[1 << 20]);
