@@ -186,7 +186,8 @@ TEST_F(ElevatedRun, AFolderUnderATemporaryNameIsLeftAlone) {
 }
 
 // The installation folder itself a link: refused as an invalid installation
-// path at the start, with the copy of 1.00 it points at left as it was.
+// path at the start, with the copy of 1.00 it points at left as it was; the
+// same patch on a folder that is no link succeeds.
 TEST_F(ElevatedRun, AnInstallationFolderThatIsALinkIsRefused) {
   TempTree outside;
   FillOutside(outside, L"QTRgame");
@@ -200,7 +201,11 @@ TEST_F(ElevatedRun, AnInstallationFolderThatIsALinkIsRefused) {
     ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Error!", kBadPath, "error");
     ExpectNothingChanged(outsideBefore, outside);
   }
+  // The same patch on the folder itself.
+  ASSERT_TRUE(SetMachineText(kKey, L"InstallDir", tree.root()));
   ExpectUnpatched();
+  ExpectClosingBox(Run(QTR_PROGRAM_E2E_PHASES_GOOD), L"Success!", kInstalled, "information");
+  ExpectPatched();
 }
 
 // Wine maps the network share \\SERVER\SHARE to the folder
