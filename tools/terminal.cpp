@@ -57,19 +57,49 @@ std::string ShortStatusText(const std::string& text) {
 
 void Progress::Show(const std::string& text) {
   if (!shown_) return;
-  const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-  if (now - last_ms_ < 100) return;
-  last_ms_ = now;
-  std::fprintf(stderr, "\r\033[K%s", ShortStatusText(text).c_str());
-  std::fflush(stderr);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (done_) return;
+  latest_ = text;
+  if (Clock::now() - last_ >= kInterval) {
+    Print();
+    return;
+  }
+  waiting_ = true;
+  if (!later_.joinable()) later_ = std::thread(&Progress::ShowLater, this);
+  wake_.notify_one();
+}
+
+void Progress::Print() {
+  std::fprintf(stream_, "\r\033[K%s", ShortStatusText(latest_).c_str());
+  std::fflush(stream_);
+  last_ = Clock::now();
+  waiting_ = false;
   dirty_ = true;
 }
 
+void Progress::ShowLater() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!done_) {
+    if (!waiting_) {
+      wake_.wait(lock);
+    } else if (Clock::now() - last_ >= kInterval) {
+      Print();
+    } else {
+      wake_.wait_until(lock, last_ + kInterval);
+    }
+  }
+}
+
 void Progress::Done() {
-  if (!dirty_) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
-  dirty_ = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    if (dirty_) {
+      std::fputs("\r\033[K", stream_);
+      std::fflush(stream_);
+      dirty_ = false;
+    }
+  }
+  wake_.notify_one();
+  if (later_.joinable()) later_.join();
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "engine/internal_error.h"
 #include "manifest/group_selection.h"
@@ -548,6 +549,30 @@ TEST(StatusLine, ShortensLongTextBetweenCharacters) {
     EXPECT_TRUE(IsWholeUtf8(line.substr(0, cut))) << "pad " << pad;
     EXPECT_TRUE(IsWholeUtf8(line.substr(cut + 3))) << "pad " << pad;
   }
+}
+
+// A text that comes sooner than the interval after the one before is shown
+// once the interval allows, even when nothing follows it: a long stage after
+// a quick one shows its own name, not the quick one's.
+TEST(StatusLine, TheLatestTextIsShownEvenWhenNothingFollowsIt) {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "qtr_status_line.txt";
+  std::FILE* stream = std::fopen(path.string().c_str(), "w");
+  ASSERT_NE(stream, nullptr);
+  std::string written;
+  {
+    Progress progress(true, stream);
+    progress.Show("reading a/old");
+    progress.Show("reading a/new");
+    for (int waited = 0; waited < 3000 && written.find("reading a/new") == std::string::npos; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::ifstream in(path, std::ios::binary);
+      written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+  std::fclose(stream);
+  std::filesystem::remove(path);
+  EXPECT_NE(written.find("reading a/old"), std::string::npos);
+  EXPECT_NE(written.find("reading a/new"), std::string::npos) << "the second text was dropped";
 }
 
 }  // namespace
