@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   if (argc >= 4) options.effort = std::strcmp(argv[3], "fast") == 0 ? Effort::Fast : Effort::Best;
   if (argc >= 5) options.diff.index_stride = static_cast<uint32_t>(std::atoi(argv[4]));
   const auto start = std::chrono::steady_clock::now();
-  const Payload payload = MakePayload(&old_file, new_file, options);
+  const ByteSpan old_span(old_file);
+  const Payload payload = MakePayload(&old_span, new_file, options);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

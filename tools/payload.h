@@ -13,13 +13,16 @@ enum class Effort { Fast, Best };
 
 struct PayloadOptions {
   Effort effort = Effort::Best;
-  // Called with a stage ("indexing", "matching", "deflating", "deflating
-  // best") and its progress, a few hundred times at most per stage; may be
-  // empty.
+  // Called with a stage ("finding runs", "indexing", "matching",
+  // "deflating", "deflating best") and its progress, a few hundred times at
+  // most per stage, from the calling thread; may be empty.
   std::function<void(const char* stage, uint64_t done, uint64_t total)> progress;
   // The diff writer's tuning (its progress callback is replaced by the one
-  // above).
+  // above, its threads by the ones below).
   DiffOptions diff;
+  // Threads for matching and deflating (0: every core). The payload is the
+  // same for any number.
+  unsigned threads = 0;
 };
 
 struct Payload {
@@ -34,7 +37,9 @@ struct Payload {
 // sizes winning: the raw new file, the compressed new file, the compressed
 // diff, the raw diff. An empty candidate is never taken raw (the patcher
 // refuses an empty resource), so an empty file or diff travels compressed.
-// Deterministic in both efforts. Memory beyond the inputs: the diff writer's
-// index while it runs, then the diff and at most two compressed candidates
-// (and zopfli's working set in Best).
-Payload MakePayload(const Bytes* old_file, const Bytes& new_file, const PayloadOptions& options = PayloadOptions());
+// The new file is deflated only as far as its stream could still win or
+// decide which candidates zopfli deflates. Deterministic in both efforts.
+// Memory beyond the inputs: the diff writer's while it runs (see WriteDiff),
+// then the diff and at most two compressed candidates (and zopfli's working
+// set, under 1 MB per thread, in Best).
+Payload MakePayload(const ByteSpan* old_file, ByteSpan new_file, const PayloadOptions& options = PayloadOptions());

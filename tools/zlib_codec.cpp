@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
+
+#include "tools/parallel.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ constexpr size_t kChunk = size_t{1} << 20;
 // blocks of 64 KiB or more lose by their coarser tables. A worker's working
 // set is under a megabyte.
 constexpr size_t kZopfliBlock = size_t{1} << 15;
-constexpr unsigned kMaxWorkers = 4;
 constexpr size_t kReports = 200;
+constexpr size_t kWindow = size_t{1} << 15;
 
 // One block's deflate bits: whole bytes, the last one holding `bits` bits
 // (0: all eight).
@@ -32,7 +33,7 @@ struct BlockBits {
   unsigned char bits = 0;
 };
 
-BlockBits DeflateBlock(const Bytes& data, size_t start, size_t end) {
+BlockBits DeflateBlock(ByteSpan data, size_t start, size_t end) {
   ZopfliOptions options;
   ZopfliInitOptions(&options);
   // Further iterations of the optimal parser gain about 0.4 % for half as
@@ -42,7 +43,7 @@ BlockBits DeflateBlock(const Bytes& data, size_t start, size_t end) {
   unsigned char bit = 0;
   unsigned char* raw = nullptr;
   size_t raw_size = 0;
-  ZopfliDeflatePart(&options, 2, end == data.size(), data.data(), start, end, &bit, &raw, &raw_size);
+  ZopfliDeflatePart(&options, 2, end == data.size, data.data, start, end, &bit, &raw, &raw_size);
   BlockBits block{Bytes(raw, raw + raw_size), bit};
   std::free(raw);
   return block;
@@ -55,7 +56,7 @@ bool IsStored(const BlockBits& block) { return !block.bytes.empty() && (block.by
 
 // Appends `data[start, end)` (at most 65535 bytes) as a stored block at the
 // stream's real bit offset `bits`.
-void AppendStored(Bytes& out, unsigned char& bits, const Bytes& data, size_t start, size_t end, bool final) {
+void AppendStored(Bytes& out, unsigned char& bits, ByteSpan data, size_t start, size_t end, bool final) {
   const unsigned header = final ? 1 : 0;  // BFINAL, then BTYPE 00
   if (bits == 0) out.push_back(0);
   out.back() |= static_cast<uint8_t>(header << bits);
@@ -66,7 +67,7 @@ void AppendStored(Bytes& out, unsigned char& bits, const Bytes& data, size_t sta
   out.push_back(static_cast<uint8_t>(length >> 8));
   out.push_back(static_cast<uint8_t>(~length));
   out.push_back(static_cast<uint8_t>(~length >> 8));
-  out.insert(out.end(), data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(end));
+  out.insert(out.end(), data.data + start, data.data + end);
 }
 
 // Appends a block's bits to `out`, whose last byte holds `bits` bits.
@@ -86,60 +87,143 @@ void AppendBits(Bytes& out, unsigned char& bits, const BlockBits& block) {
   bits = static_cast<unsigned char>((bits + block.bits) & 7);
 }
 
-}  // namespace
+void AppendAdler(Bytes& out, uLong adler) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
+}
 
-Bytes Compress(const Bytes& data, const DeflateProgress& progress) {
+uLong AdlerOf(const uint8_t* data, size_t size) {
+  uLong adler = adler32(0, nullptr, 0);
+  for (size_t done = 0; done < size;) {
+    const size_t n = std::min<size_t>(size - done, size_t{1} << 30);
+    adler = adler32(adler, data + done, static_cast<uInt>(n));
+    done += n;
+  }
+  return adler;
+}
+
+// One deflate call over all of `data` into a whole zlib stream; false as
+// soon as its output passes `limit`.
+bool DeflateWhole(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress& progress) {
   z_stream z{};
   if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("zlib compression failed");
   // The output grows as it is written, so that a well compressed input
   // never costs memory for its input's size.
-  Bytes out;
+  out.clear();
   size_t done = 0;
   int result = Z_OK;
   while (result == Z_OK) {
-    const size_t take = std::min(kChunk, data.size() - done);
-    z.next_in = const_cast<Bytef*>(data.data() + done);
+    const size_t take = std::min(kChunk, data.size - done);
+    z.next_in = const_cast<Bytef*>(data.data + done);
     z.avail_in = static_cast<uInt>(take);
     done += take;
-    const int flush = done == data.size() ? Z_FINISH : Z_NO_FLUSH;
+    const int flush = done == data.size ? Z_FINISH : Z_NO_FLUSH;
     do {
       if (out.size() - z.total_out < kChunk / 4) out.resize(out.size() + kChunk);
       z.next_out = out.data() + z.total_out;
       z.avail_out = static_cast<uInt>(out.size() - z.total_out);
       result = deflate(&z, flush);
     } while (result == Z_OK && (z.avail_in != 0 || (flush == Z_FINISH && z.avail_out == 0)));
+    if (z.total_out > limit) {
+      deflateEnd(&z);
+      out = Bytes();
+      return false;
+    }
     if (result == Z_OK && flush == Z_FINISH) continue;
-    if (progress) progress(done, data.size());
+    if (progress) progress(done, data.size);
   }
   const size_t size = z.total_out;
   deflateEnd(&z);
   if (result != Z_STREAM_END) throw std::runtime_error("zlib compression failed");
   out.resize(size);
+  return true;
+}
+
+// Part `i` of kChunk bytes as raw deflate data ending on a byte boundary:
+// the last part with the final block, every other with a sync flush.
+Bytes DeflatePart(ByteSpan data, size_t i) {
+  const size_t start = i * kChunk, end = std::min(data.size, start + kChunk);
+  const bool last = end == data.size;
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("zlib compression failed");
+  const size_t window = std::min(start, kWindow);
+  if (window != 0 && deflateSetDictionary(&z, data.data + start - window, static_cast<uInt>(window)) != Z_OK) {
+    deflateEnd(&z);
+    throw std::runtime_error("zlib compression failed");
+  }
+  Bytes out(deflateBound(&z, static_cast<uLong>(end - start)) + 16);
+  z.next_in = const_cast<Bytef*>(data.data + start);
+  z.avail_in = static_cast<uInt>(end - start);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  const bool ok = last ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0 && z.avail_out != 0;
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (!ok) throw std::runtime_error("zlib compression failed");
   return out;
 }
 
-Bytes CompressBest(const Bytes& data, const DeflateProgress& progress) {
+}  // namespace
+
+bool CompressWithin(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress& progress, unsigned threads) {
+  if (data.size <= kChunk) return DeflateWhole(data, limit, out, progress);
+  // The parts in order; a thread stops once the parts done so far are
+  // already longer than the limit, which any longer set of them would be
+  // too, so the answer does not depend on which parts were done.
+  const size_t count = (data.size + kChunk - 1) / kChunk;
+  std::vector<Bytes> parts(count);
+  std::vector<uLong> adlers(count);
+  std::atomic<size_t> written{2 + 4};
+  std::atomic<bool> over{false};
+  ParallelFor(
+      count, threads,
+      [&](size_t i) {
+        if (over) return;
+        parts[i] = DeflatePart(data, i);
+        const size_t start = i * kChunk;
+        adlers[i] = AdlerOf(data.data + start, std::min(kChunk, data.size - start));
+        if ((written += parts[i].size()) > limit) over = true;
+      },
+      [&](size_t done) {
+        if (progress) progress(std::min(data.size, done * kChunk), data.size);
+      });
+  out.clear();
+  if (over) return false;
+  size_t total = 2 + 4;
+  for (const Bytes& part : parts) total += part.size();
+  out.reserve(total);
+  out.push_back(0x78);
+  out.push_back(0xDA);
+  uLong adler = adlers[0];
+  for (size_t i = 0; i < count; ++i) {
+    out.insert(out.end(), parts[i].begin(), parts[i].end());
+    parts[i] = Bytes();
+    if (i > 0) adler = adler32_combine(adler, adlers[i], static_cast<z_off_t>(std::min(kChunk, data.size - i * kChunk)));
+  }
+  AppendAdler(out, adler);
+  return true;
+}
+
+Bytes Compress(ByteSpan data, const DeflateProgress& progress, unsigned threads) {
+  Bytes out;
+  CompressWithin(data, SIZE_MAX, out, progress, threads);
+  return out;
+}
+
+Bytes CompressBest(ByteSpan data, const DeflateProgress& progress, unsigned threads) {
   // Each block is parsed by its own zopfli call, the window reaching into the
   // bytes before it, so blocks can be deflated in parallel and their bits
   // joined in order: the stream is the same for any number of workers.
-  const size_t count = std::max<size_t>(1, (data.size() + kZopfliBlock - 1) / kZopfliBlock);
+  const size_t count = std::max<size_t>(1, (data.size + kZopfliBlock - 1) / kZopfliBlock);
   std::vector<BlockBits> blocks(count);
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> finished{0};
-  const auto work = [&](bool report) {
-    for (size_t i; (i = next++) < count;) {
-      blocks[i] = DeflateBlock(data, i * kZopfliBlock, std::min(data.size(), (i + 1) * kZopfliBlock));
-      const size_t done = ++finished;
-      if (report && progress && (done * kReports / count != (done - 1) * kReports / count || done == count))
-        progress(std::min(data.size(), done * kZopfliBlock), data.size());
-    }
-  };
-  const unsigned workers =
-      static_cast<unsigned>(std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxWorkers, count}));
-  std::vector<std::thread> helpers;
-  for (unsigned w = 1; w < workers; ++w) helpers.emplace_back(work, false);
-  work(true);  // progress is reported from the calling thread only
-  for (auto& helper : helpers) helper.join();
+  ParallelFor(
+      count, threads,
+      [&](size_t i) { blocks[i] = DeflateBlock(data, i * kZopfliBlock, std::min(data.size, (i + 1) * kZopfliBlock)); },
+      [&](size_t done) {
+        if (progress && (done * kReports / count != (done - 1) * kReports / count || done == count))
+          progress(std::min(data.size, done * kZopfliBlock), data.size);
+      });
 
   // The zlib header: deflate, 32 KiB window, "maximum compression", with the
   // check bits that make it a multiple of 31.
@@ -147,31 +231,36 @@ Bytes CompressBest(const Bytes& data, const DeflateProgress& progress) {
   unsigned char bits = 0;
   for (size_t i = 0; i < count; ++i) {
     if (IsStored(blocks[i])) {
-      const size_t start = i * kZopfliBlock, end = std::min(data.size(), start + kZopfliBlock);
-      AppendStored(out, bits, data, start, end, end == data.size());
+      const size_t start = i * kZopfliBlock, end = std::min(data.size, start + kZopfliBlock);
+      AppendStored(out, bits, data, start, end, end == data.size);
     } else {
       AppendBits(out, bits, blocks[i]);
     }
+    blocks[i] = BlockBits();
   }
-  const uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
+  AppendAdler(out, AdlerOf(data.data, data.size));
   return out;
 }
 
-bool Inflate(const Bytes& stream, Bytes& out) {
+bool Inflate(ByteSpan stream, Bytes& out) {
   out.clear();
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
   uint8_t buffer[1 << 16];
   int result = Z_OK;
+  size_t fed = 0;
   while (result == Z_OK) {
+    if (z.avail_in == 0 && fed < stream.size) {
+      const size_t n = std::min<size_t>(stream.size - fed, size_t{1} << 30);
+      z.next_in = const_cast<Bytef*>(stream.data + fed);
+      z.avail_in = static_cast<uInt>(n);
+      fed += n;
+    }
     z.next_out = buffer;
     z.avail_out = sizeof buffer;
     result = inflate(&z, Z_NO_FLUSH);
     out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
-    if (result == Z_OK && z.avail_in == 0 && z.avail_out != 0) result = Z_BUF_ERROR;
+    if (result == Z_OK && z.avail_in == 0 && fed == stream.size && z.avail_out != 0) result = Z_BUF_ERROR;
   }
   inflateEnd(&z);
   return result == Z_STREAM_END;

@@ -35,7 +35,7 @@ DataResourceLoader LoaderOf(const BuiltPatch& patch) {
 }
 
 // The file plan the patcher builds for an installation whose qtr.exe is `exe`.
-FilePatchList PlanFor(const BuiltPatch& patch, const Bytes& exe, int64_t& space) {
+FilePatchList PlanFor(const BuiltPatch& patch, ByteSpan exe, int64_t& space) {
   // The patcher's checksum cache keeps every key path it has seen: each plan
   // gets an installation directory of its own.
   static int plans = 0;
@@ -43,7 +43,7 @@ FilePatchList PlanFor(const BuiltPatch& patch, const Bytes& exe, int64_t& space)
   FilePatchList list;
   const FileChecksum crc = [&exe, dir](const WideText& path, NarrowText& text) {
     if (path != WidenAscii((dir + "\\qtr.exe").c_str())) return false;
-    uLong c = crc32(0, exe.data(), static_cast<uInt>(exe.size()));
+    uLong c = crc32(0, exe.data, static_cast<uInt>(exe.size));
     text = ChecksumText(static_cast<uint32_t>(c));
     return true;
   };
@@ -70,9 +70,9 @@ TEST(BuildPatch, GroupsForEveryoneAndPerVariantAsThePatcherReadsThem) {
             0u);
 
   for (int v = 0; v < 2; ++v) {
-    for (const std::shared_ptr<const Bytes>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
+    for (const std::shared_ptr<const FileData>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
       int64_t space = 0;
-      const FilePatchList list = PlanFor(patch, *exe, space);
+      const FilePatchList list = PlanFor(patch, exe->span(), space);
       ASSERT_EQ(list.size(), 4u);
       EXPECT_EQ(list[0]->kind, Added);
       EXPECT_EQ(list[0]->name_part, u"patch.bundle");
