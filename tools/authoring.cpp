@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 #include <set>
+#include <thread>
 
 #include "engine/version.h"
 #include "tools/authoring_error.h"
@@ -150,18 +151,35 @@ void CheckSizeLimits(const Change& change) {
 Bytes PayloadOf(AuthoredFile& f, const TreeFile* old_tree_file, const TreeFile& new_tree_file,
                 PayloadOptions options) {
   const std::shared_ptr<const FileData> new_bytes = new_tree_file.Load();
-  f.crc = new_tree_file.Crc();
   f.size = new_bytes->size();
   std::shared_ptr<const FileData> old_bytes;
   ByteSpan old_span;
   if (f.kind == Updated) {
     old_bytes = old_tree_file->Load();
-    f.crc_org = old_tree_file->Crc();
     f.size_org = old_bytes->size();
     old_span = old_bytes->span();
   }
+  // The checksums are taken beside the payload's work, which may leave a
+  // core idle now and then, rather than before it.
+  std::exception_ptr crc_error;
+  std::thread checksums([&] {
+    try {
+      f.crc = new_tree_file.Crc();
+      if (f.kind == Updated) f.crc_org = old_tree_file->Crc();
+    } catch (...) {
+      crc_error = std::current_exception();
+    }
+  });
   options.diff.release = [&](bool old, size_t from, size_t to) { (old ? *old_bytes : *new_bytes).Release(from, to); };
-  Payload payload = MakePayload(old_bytes ? &old_span : nullptr, new_bytes->span(), options);
+  Payload payload;
+  try {
+    payload = MakePayload(old_bytes ? &old_span : nullptr, new_bytes->span(), options);
+  } catch (...) {
+    checksums.join();
+    throw;
+  }
+  checksums.join();
+  if (crc_error) std::rethrow_exception(crc_error);
   f.comp = payload.comp;
   f.comp_size = payload.comp ? payload.bytes.size() : 0;
   f.diff = payload.diff;

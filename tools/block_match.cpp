@@ -49,15 +49,22 @@ size_t BackwardRun(const uint8_t* a, const uint8_t* b, size_t limit) {
 // The old blocks by hash: open addressing, each slot the top 32 bits of a
 // block's hash and its block number plus one (0: empty). Of blocks with the
 // same hash only the first is kept, so lookups do not depend on the order
-// blocks went in.
+// blocks went in. A bitmap of eight bits per block, far smaller than the
+// slots, answers most lookups of hashes that are not there.
 class BlockTable {
  public:
-  BlockTable(const std::vector<uint64_t>& hashes) {
+  explicit BlockTable(const std::vector<uint64_t>& hashes) {
     unsigned bits = 10;
     while ((size_t{1} << bits) < hashes.size() + hashes.size() / 2) ++bits;
     mask_ = (size_t{1} << bits) - 1;
     slots_.assign(mask_ + 1, 0);
+    unsigned filter_bits = 12;
+    while ((size_t{1} << filter_bits) < hashes.size() * 8) ++filter_bits;
+    filter_shift_ = 64 - filter_bits;
+    filter_.assign((size_t{1} << filter_bits) / 64, 0);
     for (size_t block = 0; block < hashes.size(); ++block) {
+      const uint64_t bit = hashes[block] >> filter_shift_;
+      filter_[bit >> 6] |= uint64_t{1} << (bit & 63);
       const uint32_t check = static_cast<uint32_t>(hashes[block] >> 32);
       for (size_t slot = Slot(hashes[block]);; slot = (slot + 1) & mask_) {
         const uint64_t entry = slots_[slot];
@@ -71,6 +78,8 @@ class BlockTable {
   }
   // The first old block with this hash, or -1.
   int64_t Find(uint64_t hash) const {
+    const uint64_t bit = hash >> filter_shift_;
+    if (((filter_[bit >> 6] >> (bit & 63)) & 1) == 0) return -1;
     const uint32_t check = static_cast<uint32_t>(hash >> 32);
     for (size_t slot = Slot(hash);; slot = (slot + 1) & mask_) {
       const uint64_t entry = slots_[slot];
@@ -83,6 +92,8 @@ class BlockTable {
   size_t Slot(uint64_t hash) const { return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> 20) & mask_; }
   size_t mask_ = 0;
   std::vector<uint64_t> slots_;
+  unsigned filter_shift_ = 64;
+  std::vector<uint64_t> filter_;
 };
 
 // New bytes are scanned in segments of this size, each on its own: the runs
@@ -109,11 +120,17 @@ class Scanner {
         hashed = true;
       }
       Anchor best;
+      // A run is followed up to min_length bytes beyond the segment on
+      // either side: enough to tell whether it is long enough, while the
+      // segments' work stays apart (the parts of a longer run found from
+      // two segments are joined afterwards).
       const auto consider = [&](size_t old_pos) {
         if (old_pos + block_ > old_.size || std::memcmp(old_.data + old_pos, new_.data + p, block_) != 0) return;
-        const size_t forward = block_ + ForwardRun(old_.data + old_pos + block_, new_.data + p + block_,
-                                                   std::min(old_.size - old_pos, new_.size - p) - block_);
-        const size_t backward = BackwardRun(old_.data + old_pos, new_.data + p, std::min(old_pos, p));
+        const size_t ahead = std::min({old_.size - old_pos, new_.size - p, end + min_length_ - p});
+        const size_t forward =
+            block_ + ForwardRun(old_.data + old_pos + block_, new_.data + p + block_, ahead - block_);
+        const size_t backward =
+            BackwardRun(old_.data + old_pos, new_.data + p, std::min({old_pos, p, p - begin + min_length_}));
         if (forward + backward > best.length)
           best = {static_cast<uint32_t>(p - backward), static_cast<uint32_t>(old_pos - backward),
                   static_cast<uint32_t>(forward + backward)};
@@ -184,7 +201,7 @@ std::vector<Anchor> Disjoint(const std::vector<std::vector<Anchor>>& segments, u
 }  // namespace
 
 uint32_t BlockSize(uint64_t old_size) {
-  uint32_t block = 64;
+  uint32_t block = 256;
   while ((old_size / block) > (uint64_t{1} << 22)) block *= 2;
   return block;
 }
@@ -201,7 +218,6 @@ std::vector<Anchor> FindAnchors(ByteSpan old_file, ByteSpan new_file, const Anch
   ParallelFor(hash_pieces, options.threads, [&](size_t piece) {
     const size_t first = piece * kHashPiece, last = std::min(hashes.size(), first + kHashPiece);
     for (size_t b = first; b < last; ++b) hashes[b] = HashOf(old_file.data + b * block, block);
-    if (options.release) options.release(true, first * block, last * block);
   });
   const BlockTable table(hashes);
   hashes = std::vector<uint64_t>();
@@ -214,10 +230,7 @@ std::vector<Anchor> FindAnchors(ByteSpan old_file, ByteSpan new_file, const Anch
       [&](size_t s) {
         const size_t begin = s * kSegment, end = std::min(new_file.size, begin + kSegment);
         found[s] = scanner.Scan(begin, end);
-        if (options.release) {
-          options.release(false, begin, end);
-          for (const Anchor& a : found[s]) options.release(true, a.old_pos, size_t{a.old_pos} + a.length);
-        }
+        if (options.release) options.release(false, begin, end);
       },
       [&](size_t done) {
         if (options.progress) options.progress(std::min(new_file.size, done * kSegment), new_file.size);

@@ -20,25 +20,24 @@ struct Anchor {
 
 struct AnchorOptions {
   // Runs shorter than this are left to the detailed matcher.
-  uint32_t min_length = 1024;
+  uint32_t min_length = 4096;
   // Threads (0: every core); the runs are the same for any number.
   unsigned threads = 0;
   // Called from the calling thread with the new bytes scanned so far and
   // the new file's size; may be empty.
   std::function<void(uint64_t done, uint64_t total)> progress;
-  // Called when the finder is done with a range of one of the files for
-  // now (old: true for the old file), so that its pages can be given back;
-  // may be empty.
+  // Called when the finder is done with a range of the new file for now
+  // (old: false), so that its pages can be given back; may be empty.
   std::function<void(bool old, size_t from, size_t to)> release;
 };
 
 // The runs of at least options.min_length bytes, ascending and disjoint in
 // the new file, each as long as the bytes agree on both sides. Every run of
 // at least 2 * BlockSize(old size) + min_length bytes is found (maybe in
-// another copy of the same old bytes). Memory: about 12 bytes per old block.
+// another copy of the same old bytes). Memory: about 13 bytes per old block.
 // Deterministic. Both files must be smaller than 4 GiB.
 std::vector<Anchor> FindAnchors(ByteSpan old_file, ByteSpan new_file, const AnchorOptions& options);
 
-// The block length for an old file of `old_size` bytes: 64 bytes, doubled
+// The block length for an old file of `old_size` bytes: 256 bytes, doubled
 // until the old file has at most 2^22 blocks.
 uint32_t BlockSize(uint64_t old_size);

@@ -268,7 +268,7 @@ struct Piece {
 
 // Stretches longer than this are matched in parts that end at multiples of
 // it, each starting from the alignment of the run before the stretch.
-constexpr uint32_t kPartLength = 4u << 20;
+constexpr uint32_t kPartLength = 32u << 20;
 // Pieces are matched in units of about this many new bytes.
 constexpr uint64_t kUnitBytes = 1u << 20;
 
@@ -300,9 +300,15 @@ class PieceMatcher {
 
   // The piece's commands, with the run that ends it, into `out`.
   void Match(const Piece& piece, OpList& out) const;
-  // The loads the budget allows before the piece: where a piece's count of
-  // loads starts.
-  uint64_t LoadsBefore(const Piece& piece) const { return static_cast<uint64_t>(penalty_.Share(piece.begin)); }
+  // Where a unit's count of loads starts, the loads before it being
+  // unknown while units are matched at once: those of one pass over the old
+  // file in proportion to the new bytes before it. That is below the
+  // budget's share there (page_budget passes), as a whole-file run mostly
+  // stays, so that a unit can still afford loads of its own.
+  uint64_t LoadsBefore(const Piece& piece) const {
+    const double pages = static_cast<double>((old_.size >> kOldPageShift) + 1);
+    return static_cast<uint64_t>(1.0 + pages * piece.begin / std::max<double>(1.0, static_cast<double>(new_.size)));
+  }
 
  private:
   ByteSpan old_, new_;
@@ -421,6 +427,22 @@ void PieceMatcher::Match(const Piece& piece, OpList& out) const {
   }
 }
 
+// The runs the matcher takes as they are: those that a sequential reader of
+// the old file reaches without leaving its page (the run starts in the page
+// where the run before ended), and those long enough to be worth a page load
+// even over budget. The others are left to the detailed matcher, which
+// weighs a page load against what a match gives.
+std::vector<Anchor> NearAnchors(std::vector<Anchor> anchors, const DiffOptions& options) {
+  std::vector<Anchor> kept;
+  uint32_t page = 0;
+  for (const Anchor& a : anchors) {
+    if ((a.old_pos >> kOldPageShift) != page && a.length < options.over_budget_penalty) continue;
+    kept.push_back(a);
+    page = (a.old_pos + a.length - 1) >> kOldPageShift;
+  }
+  return kept;
+}
+
 // The old bytes worth indexing: all but those of runs of at least
 // `long_run` bytes, which the new file already takes over.
 SuffixIndex::Ranges IndexRanges(const std::vector<Anchor>& anchors, size_t old_size, uint32_t long_run) {
@@ -455,7 +477,7 @@ Bytes WriteDiff(ByteSpan old_file, ByteSpan new_file, const DiffOptions& options
   anchor_options.threads = options.threads;
   anchor_options.release = options.release;
   anchor_options.progress = [&](uint64_t done, uint64_t) { finding.At(done); };
-  const std::vector<Anchor> anchors = FindAnchors(old_file, new_file, anchor_options);
+  const std::vector<Anchor> anchors = NearAnchors(FindAnchors(old_file, new_file, anchor_options), options);
 
   const SuffixIndex::Ranges ranges = IndexRanges(anchors, old_file.size, options.long_run);
   StageProgress indexing(options, "indexing", old_file.size);

@@ -88,7 +88,7 @@ struct DiffOptions {
   // Runs of at least this many equal bytes are found first by block hashes
   // (see FindAnchors) and taken as they are; the old bytes of runs of at
   // least long_run bytes are left out of the index.
-  uint32_t anchor_length = 1024;
+  uint32_t anchor_length = 4096;
   uint32_t long_run = 1 << 16;
   // Threads (0: every core). The stream is the same for any number.
   unsigned threads = 0;

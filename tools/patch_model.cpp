@@ -34,12 +34,13 @@ std::string TreePath(const FilePatch& entry) {
 // A file rebuilt from a diff. When the run's hooks name the file it should
 // become, the bytes are compared with that file's as they come and not kept:
 // the result is then that file itself, or a digest known to differ from it.
-// Otherwise they are kept in memory. The CRC-32 is taken as they come. Both
-// files' pages are given back behind the comparison, so that neither stays
-// resident as a whole.
+// Otherwise they are kept in memory. The CRC-32 is taken as they come. The
+// compared file's pages are given back behind the comparison, so that of the
+// two only the old file, which a diff may read anywhere, becomes resident as
+// a whole.
 class RebuiltFile {
  public:
-  RebuiltFile(const TreeFile* expected, const FileData& old_file) : expected_(expected), old_file_(old_file) {
+  explicit RebuiltFile(const TreeFile* expected) : expected_(expected) {
     if (expected_ != nullptr) expected_data_ = expected_->Load();
   }
   RebuiltFile(const RebuiltFile&) = delete;
@@ -69,16 +70,14 @@ class RebuiltFile {
                std::equal(bytes, bytes + count, expected_data_->data() + size_);
     }
     size_ += count;
-    if (size_ - released_ >= kReleaseEvery) {
-      if (expected_data_) expected_data_->Release(0, static_cast<size_t>(size_));
-      old_file_.Release(0, old_file_.size());
+    if (expected_data_ && size_ - released_ >= kReleaseEvery) {
+      expected_data_->Release(0, static_cast<size_t>(size_));
       released_ = size_;
     }
     return true;
   }
 
   const TreeFile* expected_;
-  const FileData& old_file_;
   std::shared_ptr<const FileData> expected_data_;
   Bytes kept_;
   uLong crc_ = crc32(0, Z_NULL, 0);
@@ -216,7 +215,7 @@ class Run {
     if (file->content.size() >= kReadableLimit)
       throw Stop{RunEnd::DiskError, path, "the installed file is 2 GiB or more, beyond the diff applier"};
     const std::shared_ptr<const FileData> old_file = file->content.Load();
-    RebuiltFile rebuilt(hooks_.expected ? hooks_.expected(path) : nullptr, *old_file);
+    RebuiltFile rebuilt(hooks_.expected ? hooks_.expected(path) : nullptr);
     ApplyCost cost;
     bool decoded = false;
     try {
