@@ -215,10 +215,16 @@ std::vector<Anchor> FindAnchors(ByteSpan old_file, ByteSpan new_file, const Anch
   std::vector<uint64_t> hashes(old_file.size / block);
   constexpr size_t kHashPiece = size_t{1} << 14;  // blocks
   const size_t hash_pieces = (hashes.size() + kHashPiece - 1) / kHashPiece;
-  ParallelFor(hash_pieces, options.threads, [&](size_t piece) {
-    const size_t first = piece * kHashPiece, last = std::min(hashes.size(), first + kHashPiece);
-    for (size_t b = first; b < last; ++b) hashes[b] = HashOf(old_file.data + b * block, block);
-  });
+  const uint64_t total = uint64_t{old_file.size} + new_file.size;
+  ParallelFor(
+      hash_pieces, options.threads,
+      [&](size_t piece) {
+        const size_t first = piece * kHashPiece, last = std::min(hashes.size(), first + kHashPiece);
+        for (size_t b = first; b < last; ++b) hashes[b] = HashOf(old_file.data + b * block, block);
+      },
+      [&](size_t done) {
+        if (options.progress) options.progress(std::min<uint64_t>(old_file.size, done * kHashPiece * block), total);
+      });
   const BlockTable table(hashes);
   hashes = std::vector<uint64_t>();
 
@@ -233,7 +239,7 @@ std::vector<Anchor> FindAnchors(ByteSpan old_file, ByteSpan new_file, const Anch
         if (options.release) options.release(false, begin, end);
       },
       [&](size_t done) {
-        if (options.progress) options.progress(std::min(new_file.size, done * kSegment), new_file.size);
+        if (options.progress) options.progress(old_file.size + std::min(new_file.size, done * kSegment), total);
       });
   return Disjoint(found, min_length);
 }

@@ -23,8 +23,9 @@ struct AnchorOptions {
   uint32_t min_length = 4096;
   // Threads (0: every core); the runs are the same for any number.
   unsigned threads = 0;
-  // Called from the calling thread with the new bytes scanned so far and
-  // the new file's size; may be empty.
+  // Called from the calling thread with the bytes done so far, the old
+  // file's (hashed) and then the new file's (scanned), and the two sizes'
+  // sum; may be empty.
   std::function<void(uint64_t done, uint64_t total)> progress;
   // Called when the finder is done with a range of the new file for now
   // (old: false), so that its pages can be given back; may be empty.

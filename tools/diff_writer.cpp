@@ -471,7 +471,7 @@ Bytes WriteDiff(ByteSpan old_file, ByteSpan new_file, const DiffOptions& options
     return writer.Finish();
   }
 
-  StageProgress finding(options, "finding runs", new_file.size);
+  StageProgress finding(options, "finding runs", uint64_t{old_file.size} + new_file.size);
   AnchorOptions anchor_options;
   anchor_options.min_length = options.anchor_length;
   anchor_options.threads = options.threads;

@@ -50,36 +50,27 @@ Payload MakePayload(const ByteSpan* old_file, ByteSpan new_file, const PayloadOp
     diff = WriteDiff(*old_file, new_file, diff_options);
   }
   const bool best = options.effort == Effort::Best;
-  // Zopfli rarely gains more than 5 % over zlib, so a candidate that zlib
-  // ranks more than 5 % behind another is not deflated again. A diff more
-  // than that below the deflated file needs no zlib ranking: only zopfli
-  // deflates it.
-  const auto behind = [](size_t size, size_t other) { return size * 100 > other * 105; };
-  // The whole file deflated counts only while it is no longer than the raw
-  // diff (which wins over it otherwise), and in Best while it is not more
-  // than 5 % behind it (which decides what zopfli deflates): a deflate that
-  // passes that length stops there.
-  size_t limit = SIZE_MAX;
-  if (old_file != nullptr && !diff.empty()) limit = best ? diff.size() * 105 / 100 : diff.size();
-  Bytes zlib_new;
-  const bool zlib_new_counts = CompressWithin(new_file, limit, zlib_new, stage("deflating"), options.threads);
-
+  const auto deflate = [&](const Bytes& data) {
+    return best ? CompressBest(data, stage("deflating best")) : Compress(data, stage("deflating"), options.threads);
+  };
   Choice choice;
   choice.OfferRaw(kRawNew, new_file.size);
-  const size_t zlib_new_size = zlib_new.size();
-  if (zlib_new_counts) choice.OfferCompressed(kCompNew, std::move(zlib_new));
-  if (old_file != nullptr) choice.OfferRaw(kRawDiff, diff.size());
-  const bool diff_far_ahead = best && old_file != nullptr && !zlib_new_counts;
-  size_t zlib_diff_size = 0;
-  if (old_file != nullptr && !diff_far_ahead) {
-    Bytes zlib_diff = Compress(diff, stage("deflating"), options.threads);
-    zlib_diff_size = zlib_diff.size();
-    choice.OfferCompressed(kCompDiff, std::move(zlib_diff));
+  if (old_file != nullptr) {
+    choice.OfferRaw(kRawDiff, diff.size());
+    choice.OfferCompressed(kCompDiff, deflate(diff));
   }
-  if (best && (old_file == nullptr || (!diff_far_ahead && !behind(zlib_new_size, zlib_diff_size))))
-    choice.OfferCompressed(kCompNew, CompressBest(new_file, stage("deflating best"), options.threads));
-  if (best && old_file != nullptr && (diff_far_ahead || !behind(zlib_diff_size, zlib_new_size)))
-    choice.OfferCompressed(kCompDiff, CompressBest(diff, stage("deflating best"), options.threads));
+  // zlib's deflate of the whole file counts only while it could still win,
+  // and in Best while it is within 5 % of the best so far, which the
+  // strongest deflate rarely gains on it: a deflate that passes that length
+  // stops there. A changed file's diff is mostly far ahead, and its whole
+  // file is then deflated only a small part of the way.
+  const size_t limit =
+      choice.order < 0 ? SIZE_MAX : best ? choice.size / 100 * 105 + choice.size % 100 * 105 / 100 : choice.size;
+  Bytes zlib_new;
+  if (CompressWithin(new_file, limit, zlib_new, stage("deflating"), options.threads)) {
+    choice.OfferCompressed(kCompNew, std::move(zlib_new));
+    if (best) choice.OfferCompressed(kCompNew, CompressBest(new_file, stage("deflating best")));
+  }
 
   Payload payload;
   payload.comp = choice.order == kCompNew || choice.order == kCompDiff;

@@ -6,9 +6,10 @@
 
 #include "tools/diff_writer.h"
 
-// Fast: zlib level 9 for every compressed candidate. Best: the candidates
-// are ranked with zlib, and the best (and any within 5 % of it) deflated
-// again by zopfli; slower, usually a few percent smaller.
+// Fast: zlib level 9 for every compressed candidate. Best: libdeflate's
+// strongest level (see CompressBest) for the diff, and for the whole file
+// when zlib puts it within 5 % of the best candidate; slower, usually a few
+// percent smaller.
 enum class Effort { Fast, Best };
 
 struct PayloadOptions {
@@ -37,9 +38,10 @@ struct Payload {
 // sizes winning: the raw new file, the compressed new file, the compressed
 // diff, the raw diff. An empty candidate is never taken raw (the patcher
 // refuses an empty resource), so an empty file or diff travels compressed.
-// The new file is deflated only as far as its stream could still win or
-// decide which candidates zopfli deflates. Deterministic in both efforts.
-// Memory beyond the inputs: the diff writer's while it runs (see WriteDiff),
-// then the diff and at most two compressed candidates (and zopfli's working
-// set, under 1 MB per thread, in Best).
+// The diff is deflated first; the whole file then only as far as its stream
+// could still win (or, in Best, be within 5 % of the best). Deterministic in
+// both efforts, whatever the number of threads. Memory beyond the inputs:
+// the diff writer's while it runs (see WriteDiff), then the diff and at most
+// two compressed candidates (and in Best the strongest deflate's output
+// buffer, about its input's size).
 Payload MakePayload(const ByteSpan* old_file, ByteSpan new_file, const PayloadOptions& options = PayloadOptions());

@@ -26,13 +26,12 @@ Bytes Compress(ByteSpan data, const DeflateProgress& progress = {}, unsigned thr
 bool CompressWithin(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress& progress = {},
                     unsigned threads = 0);
 
-// `data` deflated by zopfli's optimal parser in deflate blocks of 32 KiB,
-// each parsed on its own (its window reaching into the bytes before), on up
-// to `threads` threads (0: every core); the stream is the same for any
-// number of them. Usually some percent smaller than Compress, and several
-// times slower. Reports progress from the calling thread, at most about 200
-// times.
-Bytes CompressBest(ByteSpan data, const DeflateProgress& progress = {}, unsigned threads = 0);
+// `data` deflated by libdeflate at its strongest level (12: near-optimal
+// parsing, its own block splitting) as one zlib stream, on one thread: some
+// percent smaller than Compress, at about five times its time per thread.
+// Deterministic. Holds an output buffer of about the input's size while it
+// runs. Reports progress at its start and end.
+Bytes CompressBest(ByteSpan data, const DeflateProgress& progress = {});
 
 // Inflates one whole zlib stream into `out`; false for a stream that is
 // corrupt, truncated or fails its Adler-32 check.

@@ -110,6 +110,12 @@ TEST(BuildPatch, SameInputSameBytes) {
   const BuiltPatch a = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   EXPECT_TRUE(a.resources == b.resources);
+  // Files made one at a time or several at once, on one thread or many.
+  for (const unsigned threads : {1u, 3u}) {
+    BuildOptions options;
+    options.threads = threads;
+    EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), options).resources == a.resources) << threads;
+  }
   // The key file named as the patcher's manifests may write it.
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("\\qtr.exe")).resources == a.resources);
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("/qtr.exe")).resources == a.resources);
