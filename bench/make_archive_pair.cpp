@@ -9,6 +9,10 @@
 // some, so that the offsets of everything behind a change shift; its table
 // of contents changes with them.
 //   bench_make_archive SEED MIB OLD_DIR NEW_DIR
+// With --small, COUNT small files (1 to 16 KiB, of the same kinds, 100 to a
+// folder) instead, of which the new version changes about 10 %, adds 1 %
+// and removes 1 %.
+//   bench_make_archive --small SEED COUNT OLD_DIR NEW_DIR
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -205,11 +209,44 @@ void WriteSmall(const std::filesystem::path& path, const Bytes& bytes) {
   }
 }
 
+// The --small trees.
+int SmallFiles(uint64_t seed, uint64_t count, const std::filesystem::path& old_dir,
+               const std::filesystem::path& new_dir) {
+  Rng rng(seed);
+  size_t changed = 0, added = 0, removed = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "data/zone%03llu/f%05llu.dat", static_cast<unsigned long long>(i / 100),
+                  static_cast<unsigned long long>(i));
+    Asset a{rng.Next(), AssetKind(rng), {}};
+    a.bytes = std::make_shared<Bytes>(Generate(a.seed, a.kind, 1024 + rng.Below(15 * 1024)));
+    const uint64_t roll = rng.Below(100);
+    if (roll != 0) WriteSmall(old_dir / name, *a.bytes);
+    if (roll == 1) {
+      ++removed;
+      continue;
+    }
+    if (roll == 0) ++added;
+    if (roll >= 2 && roll < 12) {
+      Change(rng, a);
+      ++changed;
+    }
+    WriteSmall(new_dir / name, *a.bytes);
+  }
+  std::printf("%llu files: %zu changed, %zu added, %zu removed\n", static_cast<unsigned long long>(count), changed,
+              added, removed);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], "--small") == 0)
+    return SmallFiles(std::strtoull(argv[2], nullptr, 10), std::strtoull(argv[3], nullptr, 10), argv[4], argv[5]);
   if (argc != 5) {
-    std::fputs("usage: bench_make_archive SEED MIB OLD_DIR NEW_DIR\n", stderr);
+    std::fputs("usage: bench_make_archive SEED MIB OLD_DIR NEW_DIR\n"
+               "       bench_make_archive --small SEED COUNT OLD_DIR NEW_DIR\n",
+               stderr);
     return 2;
   }
   const uint64_t seed = std::strtoull(argv[1], nullptr, 10);

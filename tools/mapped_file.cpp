@@ -17,6 +17,10 @@
 
 namespace {
 
+// Smaller files are read: a mapping costs more than the copy there, and
+// unmapping, with other threads running, costs every core a pause.
+constexpr uint64_t kMapFrom = uint64_t{4} << 20;
+
 // Reads the file into memory: where mapping fails (a 32-bit process short
 // of address space, a file system that cannot map).
 std::shared_ptr<const Bytes> ReadIntoMemory(const std::filesystem::path& path, uint64_t size, const std::string& origin) {
@@ -44,7 +48,7 @@ std::shared_ptr<const FileData> FileData::Open(const std::filesystem::path& path
                                                const std::string& origin) {
   if (size >= (uint64_t{1} << 40)) throw AuthoringError("file too large to load: " + origin);
   std::shared_ptr<FileData> data(new FileData());
-  if (size > 0 && size <= SIZE_MAX) {
+  if (size >= kMapFrom && size <= SIZE_MAX) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       LARGE_INTEGER actual{};
@@ -84,7 +88,7 @@ std::shared_ptr<const FileData> FileData::Open(const std::filesystem::path& path
                                                const std::string& origin) {
   if (size >= (uint64_t{1} << 40)) throw AuthoringError("file too large to load: " + origin);
   std::shared_ptr<FileData> data(new FileData());
-  if (size > 0 && size <= SIZE_MAX) {
+  if (size >= kMapFrom && size <= SIZE_MAX) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw AuthoringError("cannot open " + origin);
     struct stat st {};

@@ -1,7 +1,8 @@
 #pragma once
-// A file's bytes for reading: mapped into memory where the system allows it,
-// so that a file of a GiB costs no copy and its pages come from the file
-// cache as they are read; read into memory where it does not.
+// A file's bytes for reading: a file of 4 MiB or more mapped into memory
+// where the system allows it, so that a file of a GiB costs no copy and its
+// pages come from the file cache as they are read; smaller files, and any
+// the system cannot map, read into memory.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
