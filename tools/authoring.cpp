@@ -159,26 +159,33 @@ Bytes PayloadOf(AuthoredFile& f, const TreeFile* old_tree_file, const TreeFile& 
     f.size_org = old_bytes->size();
     old_span = old_bytes->span();
   }
-  // The checksums are taken beside the payload's work, which may leave a
-  // core idle now and then, rather than before it.
+  // The checksums of a file made on several threads are taken beside the
+  // payload's work, which leaves a core idle now and then, rather than
+  // before it.
   std::exception_ptr crc_error;
-  std::thread checksums([&] {
+  const auto take_checksums = [&] {
     try {
       f.crc = new_tree_file.Crc();
       if (f.kind == Updated) f.crc_org = old_tree_file->Crc();
     } catch (...) {
       crc_error = std::current_exception();
     }
-  });
+  };
+  std::thread checksums;
+  if (options.threads == 1) {
+    take_checksums();
+  } else {
+    checksums = std::thread(take_checksums);
+  }
   options.diff.release = [&](bool old, size_t from, size_t to) { (old ? *old_bytes : *new_bytes).Release(from, to); };
   Payload payload;
   try {
     payload = MakePayload(old_bytes ? &old_span : nullptr, new_bytes->span(), options);
   } catch (...) {
-    checksums.join();
+    if (checksums.joinable()) checksums.join();
     throw;
   }
-  checksums.join();
+  if (checksums.joinable()) checksums.join();
   if (crc_error) std::rethrow_exception(crc_error);
   f.comp = payload.comp;
   f.comp_size = payload.comp ? payload.bytes.size() : 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <stdexcept>
 
 #include "diff/diff_decoder.h"
@@ -138,7 +139,7 @@ class OpList {
     Append(OpKind::Insert, 0, new_pos, count);
   }
   uint64_t page_loads() const { return page_loads_; }
-  const std::vector<DiffOp>& ops() const { return ops_; }
+  const std::deque<DiffOp>& ops() const { return ops_; }
 
  private:
   // As DiffStreamWriter::ReadOld.
@@ -164,7 +165,7 @@ class OpList {
   uint32_t old_size_;
   uint32_t page_;
   uint64_t page_loads_;
-  std::vector<DiffOp> ops_;
+  std::deque<DiffOp> ops_;  // grows in blocks: no copy, no spare half as a vector has
 };
 
 // Writes an approximate match: new[new_pos..+length) against old[old_pos..),
@@ -514,7 +515,16 @@ Bytes WriteDiff(ByteSpan old_file, ByteSpan new_file, const DiffOptions& options
         for (size_t i = units[u].first; i < units[u].second; ++i) matcher.Match(pieces[i], lists[u]);
       },
       [&](size_t done) { matching.At(done); });
+  // From here on only the literal bytes of the new file are read.
+  if (options.release) options.release(false, 0, new_file.size);
 
+  // At most: every literal byte doubled as an escape, and per command its
+  // opcode, a seek and a return to a literal mode, each with its number.
+  // Beyond 256 MiB the stream grows as a vector does.
+  uint64_t bound = 0;
+  for (const OpList& list : lists)
+    for (const DiffOp& op : list.ops()) bound += (op.kind == OpKind::Copy ? 0 : 2 * uint64_t{op.length}) + 32;
+  writer.Reserve(static_cast<size_t>(std::min<uint64_t>(bound, uint64_t{256} << 20)));
   for (OpList& list : lists) {
     for (const DiffOp& op : list.ops()) {
       switch (op.kind) {

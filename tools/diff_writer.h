@@ -38,6 +38,9 @@ class DiffStreamWriter {
   void Insert(const uint8_t* bytes, size_t count);
   // The finished stream; the emitter is spent afterwards.
   Bytes Finish();
+  // Room for a stream of up to `bytes` bytes, so that it never moves while
+  // it grows; the room it does not fill costs address space only.
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
 
   // The old-file pages the patcher's reader loads for the stream so far
   // (page 0 at open included), and the page it holds now.

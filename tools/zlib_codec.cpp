@@ -37,8 +37,9 @@ bool DeflateWhole(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress
   z_stream z{};
   if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("zlib compression failed");
   // The output grows as it is written, so that a well compressed input
-  // never costs memory for its input's size.
+  // never costs memory for its input's size, nor a small one a whole chunk.
   out.clear();
+  const size_t step = std::min<size_t>(kChunk, deflateBound(&z, static_cast<uLong>(std::min(kChunk, data.size))));
   size_t done = 0;
   int result = Z_OK;
   while (result == Z_OK) {
@@ -48,7 +49,7 @@ bool DeflateWhole(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress
     done += take;
     const int flush = done == data.size ? Z_FINISH : Z_NO_FLUSH;
     do {
-      if (out.size() - z.total_out < kChunk / 4) out.resize(out.size() + kChunk);
+      if (out.size() - z.total_out < step / 4 + 16) out.resize(out.size() + step);
       z.next_out = out.data() + z.total_out;
       z.avail_out = static_cast<uInt>(out.size() - z.total_out);
       result = deflate(&z, flush);
@@ -65,6 +66,7 @@ bool DeflateWhole(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress
   deflateEnd(&z);
   if (result != Z_STREAM_END) throw std::runtime_error("zlib compression failed");
   out.resize(size);
+  out.shrink_to_fit();
   return true;
 }
 
@@ -145,14 +147,15 @@ Bytes CompressBest(ByteSpan data, const DeflateProgress& progress) {
   if (progress) progress(0, data.size);
   libdeflate_compressor* compressor = libdeflate_alloc_compressor(12);
   if (compressor == nullptr) throw std::runtime_error("libdeflate compression failed");
-  Bytes out(libdeflate_zlib_compress_bound(compressor, data.size));
-  const size_t size = libdeflate_zlib_compress(compressor, data.data, data.size, out.data(), out.size());
+  // The bound is about the input's size; of a buffer left unwritten, only
+  // the pages the stream fills take memory.
+  const size_t bound = libdeflate_zlib_compress_bound(compressor, data.size);
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[bound]);
+  const size_t size = libdeflate_zlib_compress(compressor, data.data, data.size, buffer.get(), bound);
   libdeflate_free_compressor(compressor);
   if (size == 0) throw std::runtime_error("libdeflate compression failed");
-  out.resize(size);
-  out.shrink_to_fit();
   if (progress) progress(data.size, data.size);
-  return out;
+  return Bytes(buffer.get(), buffer.get() + size);
 }
 
 bool Inflate(ByteSpan stream, Bytes& out) {
