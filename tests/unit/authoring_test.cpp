@@ -233,7 +233,7 @@ TEST(BuildPatch, CarriesAsManyFilesAsResourceIdsHold) {
   for (int i = 0; i < 60534; ++i) many.new_tree.files["/f" + std::to_string(i)] = Text("x");
   EXPECT_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")), AuthoringError);
   many.new_tree.files.erase("/f0");
-  BuildOptions fast;  // zopfli on 60,533 payloads would only slow the test down
+  BuildOptions fast;  // the strongest deflate on 60,533 payloads would only slow the test down
   fast.fast = true;
   EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01"), fast));
 }
