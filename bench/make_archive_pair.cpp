@@ -68,9 +68,9 @@ void Mesh(Rng& rng, uint8_t* out, size_t size) {
 }
 
 void Text(Rng& rng, uint8_t* out, size_t size) {
-  static const char* const kWords[] = {"local ", "function ", "end\n",   "if ",     "then ",   "return ",
-                                       "self.", "quarry",     "tide",    " = ",     "nil",     "spawn(",
-                                       ")\n",    "\t",         "health ", "damage ", "-- ",     "player"};
+  static const char* const kWords[] = {"local ", "function ", "end\n",   "if ",     "then ", "return ",
+                                       "self.",  "quarry",    "tide",    " = ",     "nil",   "spawn(",
+                                       ")\n",    "\t",        "health ", "damage ", "-- ",   "player"};
   size_t i = 0;
   while (i < size) {
     const char* word = kWords[rng.Below(sizeof kWords / sizeof kWords[0])];
@@ -244,9 +244,10 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], "--small") == 0)
     return SmallFiles(std::strtoull(argv[2], nullptr, 10), std::strtoull(argv[3], nullptr, 10), argv[4], argv[5]);
   if (argc != 5) {
-    std::fputs("usage: bench_make_archive SEED MIB OLD_DIR NEW_DIR\n"
-               "       bench_make_archive --small SEED COUNT OLD_DIR NEW_DIR\n",
-               stderr);
+    std::fputs(
+        "usage: bench_make_archive SEED MIB OLD_DIR NEW_DIR\n"
+        "       bench_make_archive --small SEED COUNT OLD_DIR NEW_DIR\n",
+        stderr);
     return 2;
   }
   const uint64_t seed = std::strtoull(argv[1], nullptr, 10);
@@ -257,7 +258,8 @@ int main(int argc, char** argv) {
   std::vector<Asset> old_assets;
   for (uint64_t total = 0; total < target;) {
     Asset a{rng.Next(), AssetKind(rng), {}};
-    a.bytes = std::make_shared<Bytes>(Generate(a.seed, a.kind, std::min<uint64_t>(AssetSize(rng), target - total + 16)));
+    a.bytes =
+        std::make_shared<Bytes>(Generate(a.seed, a.kind, std::min<uint64_t>(AssetSize(rng), target - total + 16)));
     total += a.bytes->size();
     old_assets.push_back(std::move(a));
   }

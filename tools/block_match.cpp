@@ -103,7 +103,11 @@ constexpr size_t kSegment = size_t{8} << 20;
 class Scanner {
  public:
   Scanner(ByteSpan old_file, ByteSpan new_file, uint32_t block, const BlockTable& table, uint32_t min_length)
-      : old_(old_file), new_(new_file), block_(block), table_(table), min_length_(min_length),
+      : old_(old_file),
+        new_(new_file),
+        block_(block),
+        table_(table),
+        min_length_(min_length),
         top_power_(Power(kMultiplier, block - 1)) {}
 
   // The runs found from [begin, end) of the new file on.

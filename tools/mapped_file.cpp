@@ -23,7 +23,8 @@ constexpr uint64_t kMapFrom = uint64_t{4} << 20;
 
 // Reads the file into memory: where mapping fails (a 32-bit process short
 // of address space, a file system that cannot map).
-std::shared_ptr<const Bytes> ReadIntoMemory(const std::filesystem::path& path, uint64_t size, const std::string& origin) {
+std::shared_ptr<const Bytes> ReadIntoMemory(const std::filesystem::path& path, uint64_t size,
+                                            const std::string& origin) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw AuthoringError("cannot open " + origin);
   auto bytes = std::make_shared<Bytes>(static_cast<size_t>(size));

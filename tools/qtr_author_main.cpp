@@ -163,8 +163,8 @@ Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
     } else if (option == "--key-file") {
       a.key_file = value;
     } else if (option == "--threads") {
-      if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-          std::stoi(value) < 1)
+      const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+      if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), digit) || std::stoi(value) < 1)
         Usage("--threads takes a number of threads from 1 to 9999: " + value);
       a.threads = static_cast<unsigned>(std::stoi(value));
     } else if (option == "--reg-path") {

@@ -131,7 +131,8 @@ bool CompressWithin(ByteSpan data, size_t limit, Bytes& out, const DeflateProgre
   for (size_t i = 0; i < count; ++i) {
     out.insert(out.end(), parts[i].begin(), parts[i].end());
     parts[i] = Bytes();
-    if (i > 0) adler = adler32_combine(adler, adlers[i], static_cast<z_off_t>(std::min(kChunk, data.size - i * kChunk)));
+    const size_t length = std::min(kChunk, data.size - i * kChunk);
+    if (i > 0) adler = adler32_combine(adler, adlers[i], static_cast<z_off_t>(length));
   }
   AppendAdler(out, adler);
   return true;

@@ -305,7 +305,8 @@ TEST(FindAnchors, RunsAreExactAndOneAcrossSegments) {
     EXPECT_EQ(runs[1].old_pos, 5000000u);
     EXPECT_EQ(runs[1].length, 6000u);
     for (const Anchor& a : runs)
-      EXPECT_TRUE(std::equal(new_file.begin() + a.new_pos, new_file.begin() + a.new_end(), old_file.begin() + a.old_pos));
+      EXPECT_TRUE(
+          std::equal(new_file.begin() + a.new_pos, new_file.begin() + a.new_end(), old_file.begin() + a.old_pos));
   }
 }
 
