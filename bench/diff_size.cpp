@@ -7,7 +7,9 @@
 //   <diff|whole>
 // The time is that of MakePayload alone (the files are read before).
 //   bench_diff_size OLD NEW [fast|best] [INDEX_STRIDE] [DIFF_OUT]
-// DIFF_OUT, when given, receives the diff stream (inflated).
+// DIFF_OUT, when given, receives the diff stream (inflated). With
+// QTR_BENCH_STAGES set, the seconds at which each stage of MakePayload
+// started are printed to standard error.
 // bench/diff_size.sh runs it next to general binary-diff tools.
 #include <sys/resource.h>
 
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 #include "tools/apply_cost.h"
 #include "tools/payload.h"
@@ -41,7 +44,16 @@ int main(int argc, char** argv) {
   if (argc >= 4) options.effort = std::strcmp(argv[3], "fast") == 0 ? Effort::Fast : Effort::Best;
   if (argc >= 5) options.diff.index_stride = static_cast<uint32_t>(std::atoi(argv[4]));
   const auto start = std::chrono::steady_clock::now();
-  const Payload payload = MakePayload(&old_file, new_file, options);
+  if (std::getenv("QTR_BENCH_STAGES") != nullptr) {
+    options.progress = [&start, last = std::string()](const char* stage, uint64_t, uint64_t) mutable {
+      if (last == stage) return;
+      last = stage;
+      const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::fprintf(stderr, "%8.3f s %s\n", at, stage);
+    };
+  }
+  const ByteSpan old_span(old_file);
+  const Payload payload = MakePayload(&old_span, new_file, options);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

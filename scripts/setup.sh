@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
-  dpkg-dev xdelta3 bsdiff zstd libzopfli-dev
+  dpkg-dev xdelta3 bsdiff zstd libdeflate-dev
   openssl osslsigncode
   locales
 )
@@ -74,11 +74,11 @@ if [ ! -f third_party/tinyxml-2.6.2/tinyxml.cpp ]; then
   echo "setup: fetching TinyXML's Debian source package"
   fetch_source tinyxml
 fi
-# zopfli's source, for the Windows build of the authoring tool (the same
-# release as libzopfli-dev, which the native build links).
-if [ ! -f third_party/zopfli-1.0.3/src/zopfli/deflate.c ]; then
-  echo "setup: fetching zopfli's Debian source package"
-  fetch_source zopfli
+# libdeflate's source, for the Windows build of the authoring tool (the same
+# release as libdeflate-dev, which the native build links).
+if [ ! -f third_party/libdeflate-1.14/lib/deflate_compress.c ]; then
+  echo "setup: fetching libdeflate's Debian source package"
+  fetch_source libdeflate
 fi
 # A German locale, so that the scenarios can also run with a German user
 # language (LC_ALL=de_DE.UTF-8 is what Wine then reports to the patcher).

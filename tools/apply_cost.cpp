@@ -6,6 +6,7 @@
 
 #include "diff/diff_decoder.h"
 #include "diff/memory_io.h"
+#include "tools/diff_writer.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ struct PagedModelReader {
   int64_t page = -1;
   ApplyCost& cost;
 
-  PagedModelReader(const Bytes& bytes, ApplyCost& counts)
-      : data(bytes.data()), size(static_cast<uint32_t>(bytes.size())), cost(counts) {
+  PagedModelReader(ByteSpan bytes, ApplyCost& counts)
+      : data(bytes.data), size(static_cast<uint32_t>(bytes.size)), cost(counts) {
     Load(0);
   }
   void Load(int64_t index) {
@@ -57,8 +58,8 @@ struct CommandCountingReader {
   enum class State { Text, Opcode, NumberFirst, NumberRest } state = State::Text;
   int number_left = 0;
 
-  CommandCountingReader(const Bytes& diff, ApplyCost& counts)
-      : inner(diff), cost(counts), position(inner.position), size(inner.size) {}
+  CommandCountingReader(ByteSpan diff, ApplyCost& counts)
+      : inner(diff.data, static_cast<uint32_t>(diff.size)), cost(counts), position(inner.position), size(inner.size) {}
   CommandCountingReader(const CommandCountingReader&) = delete;
   CommandCountingReader& operator=(const CommandCountingReader&) = delete;
 
@@ -89,18 +90,50 @@ struct CommandCountingReader {
   void Advance(uint32_t count) { inner.Advance(count); }
 };
 
-// Output bytes, those that come straight from the old file counted apart.
-struct SplittingWriter {
-  MemoryWriter inner;
-  const uint8_t* old_begin;
-  const uint8_t* old_end;
-  ApplyCost& cost;
-
-  bool PutByte(uint8_t byte) { return inner.PutByte(byte); }
-  bool PutBytes(const uint8_t* bytes, uint32_t count) {
-    if (bytes >= old_begin && bytes < old_end) cost.copied_bytes += count;
-    return inner.PutBytes(bytes, count);
+// Output bytes to the sink, through a buffer for those that come one at a
+// time; those that come straight from the old file are counted apart. Like
+// the patcher's writer it takes up to 2 GiB.
+class SinkWriter {
+ public:
+  SinkWriter(const RebuiltSink& sink, ByteSpan old_file, ApplyCost& cost)
+      : sink_(sink), old_begin_(old_file.data), old_end_(old_file.data + old_file.size), cost_(cost) {
+    buffer_.reserve(kBuffer);
   }
+  bool PutByte(uint8_t byte) {
+    if (!Count(1)) return false;
+    buffer_.push_back(byte);
+    return buffer_.size() < kBuffer || Flush();
+  }
+  bool PutBytes(const uint8_t* bytes, uint32_t count) {
+    if (bytes >= old_begin_ && bytes < old_end_) cost_.copied_bytes += count;
+    if (!Count(count)) return false;
+    if (buffer_.size() + count <= kBuffer) {
+      buffer_.insert(buffer_.end(), bytes, bytes + count);
+      return buffer_.size() < kBuffer || Flush();
+    }
+    return Flush() && sink_(bytes, count);
+  }
+  bool Flush() {
+    const bool ok = buffer_.empty() || sink_(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  static constexpr size_t kBuffer = size_t{1} << 16;
+  static constexpr uint64_t kLimit = uint64_t{1} << 31;
+  bool Count(uint32_t count) {
+    if (written_ + count > kLimit) return false;
+    written_ += count;
+    return true;
+  }
+  const RebuiltSink& sink_;
+  const uint8_t* old_begin_;
+  const uint8_t* old_end_;
+  ApplyCost& cost_;
+  Bytes buffer_;
+  uint64_t written_ = 0;
 };
 
 std::string Grouped(uint64_t value) {
@@ -111,19 +144,30 @@ std::string Grouped(uint64_t value) {
 
 }  // namespace
 
-bool MeasureApply(const Bytes& old_file, const Bytes& diff, Bytes& rebuilt, ApplyCost& cost) {
-  if (old_file.size() >= (size_t{1} << 31) || diff.size() >= (size_t{1} << 31))
+bool MeasureApply(ByteSpan old_file, ByteSpan diff, const RebuiltSink& sink, ApplyCost& cost) {
+  if (old_file.size >= (size_t{1} << 31) || diff.size >= (size_t{1} << 31))
     throw std::length_error("files of 2 GiB or more are outside the decoder's range");
   cost = ApplyCost();
-  cost.old_pages = (old_file.size() + kPageSize - 1) >> kOldPageShift;
-  cost.diff_size = diff.size();
+  cost.old_pages = (old_file.size + kPageSize - 1) >> kOldPageShift;
+  cost.diff_size = diff.size;
   PagedModelReader old_reader(old_file, cost);
   CommandCountingReader diff_reader(diff, cost);
-  SplittingWriter writer{MemoryWriter(size_t{1} << 31), old_file.data(), old_file.data() + old_file.size(), cost};
-  const bool ok = DecodeDiff(writer, old_reader, diff_reader);
-  rebuilt = std::move(writer.inner.bytes);
-  cost.literal_bytes = rebuilt.size() - cost.copied_bytes;
-  return ok;
+  SinkWriter writer(sink, old_file, cost);
+  const bool decoded = DecodeDiff(writer, old_reader, diff_reader);
+  const bool flushed = writer.Flush();
+  cost.literal_bytes = writer.written() - cost.copied_bytes;
+  return decoded && flushed;
+}
+
+bool MeasureApply(ByteSpan old_file, ByteSpan diff, Bytes& rebuilt, ApplyCost& cost) {
+  rebuilt.clear();
+  return MeasureApply(
+      old_file, diff,
+      [&rebuilt](const uint8_t* bytes, size_t count) {
+        rebuilt.insert(rebuilt.end(), bytes, bytes + count);
+        return true;
+      },
+      cost);
 }
 
 std::string ApplyCostLine(const ApplyCost& cost) {

@@ -5,9 +5,10 @@
 // 2^kOldPageShift bytes, page 0 loaded at open, another page loaded whenever
 // a byte outside the resident one is read), and counts what it does.
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "tools/diff_writer.h"
+#include "tools/byte_span.h"
 
 struct ApplyCost {
   uint64_t old_pages = 0;      // pages of the old file (an empty file has none)
@@ -20,11 +21,20 @@ struct ApplyCost {
   uint64_t diff_size = 0;      // length of the diff stream
 };
 
-// Decodes `diff` against `old_file` into `rebuilt` and fills `cost`. False
-// when the decoder fails (the stream is malformed for this old file); the
-// figures then cover the commands before the failure. Files of 2 GiB or more
-// are outside the decoder's range and are refused with std::length_error.
-bool MeasureApply(const Bytes& old_file, const Bytes& diff, Bytes& rebuilt, ApplyCost& cost);
+// Takes the rebuilt file's bytes in order, a block at a time (the block is
+// valid during the call only); false stops the decoder as a failed write
+// does.
+using RebuiltSink = std::function<bool(const uint8_t* bytes, size_t count)>;
+
+// Decodes `diff` against `old_file`, hands the rebuilt bytes to `sink` and
+// fills `cost`. False when the decoder fails (the stream is malformed for
+// this old file, or the output passes 2 GiB) or the sink refuses a block;
+// the figures then cover the commands before the failure. Files of 2 GiB or
+// more are outside the decoder's range and are refused with
+// std::length_error.
+bool MeasureApply(ByteSpan old_file, ByteSpan diff, const RebuiltSink& sink, ApplyCost& cost);
+// The same, the rebuilt file into `rebuilt`.
+bool MeasureApply(ByteSpan old_file, ByteSpan diff, Bytes& rebuilt, ApplyCost& cost);
 
 // One line for a summary, e.g. "3 page loads for 5 pages (4.7 MB read),
 // 8,190 copies, 12 seeks, 41,016 literal bytes, diff 1,226,895 bytes".

@@ -2,10 +2,13 @@
 
 
 #include <algorithm>
+#include <exception>
 #include <set>
+#include <thread>
 
 #include "engine/version.h"
 #include "tools/authoring_error.h"
+#include "tools/parallel.h"
 #include "tools/payload.h"
 #include "tools/paths.h"
 
@@ -143,19 +146,47 @@ void CheckSizeLimits(const Change& change) {
 
 // Fills the entry's sizes and checksums and returns the smallest payload
 // that rebuilds the file (see MakePayload). Only this file's old and new
-// bytes are in memory meanwhile.
+// bytes are mapped meanwhile, and the matcher gives their pages back as it
+// goes.
 Bytes PayloadOf(AuthoredFile& f, const TreeFile* old_tree_file, const TreeFile& new_tree_file,
-                const PayloadOptions& options) {
-  const std::shared_ptr<const Bytes> new_bytes = new_tree_file.Load();
-  f.crc = new_tree_file.Crc();
+                PayloadOptions options) {
+  const std::shared_ptr<const FileData> new_bytes = new_tree_file.Load();
   f.size = new_bytes->size();
-  std::shared_ptr<const Bytes> old_bytes;
+  std::shared_ptr<const FileData> old_bytes;
+  ByteSpan old_span;
   if (f.kind == Updated) {
     old_bytes = old_tree_file->Load();
-    f.crc_org = old_tree_file->Crc();
     f.size_org = old_bytes->size();
+    old_span = old_bytes->span();
   }
-  Payload payload = MakePayload(old_bytes.get(), *new_bytes, options);
+  // The checksums of a file made on several threads are taken beside the
+  // payload's work, which leaves a core idle now and then, rather than
+  // before it.
+  std::exception_ptr crc_error;
+  const auto take_checksums = [&] {
+    try {
+      f.crc = new_tree_file.Crc();
+      if (f.kind == Updated) f.crc_org = old_tree_file->Crc();
+    } catch (...) {
+      crc_error = std::current_exception();
+    }
+  };
+  std::thread checksums;
+  if (options.threads == 1) {
+    take_checksums();
+  } else {
+    checksums = std::thread(take_checksums);
+  }
+  options.diff.release = [&](bool old, size_t from, size_t to) { (old ? *old_bytes : *new_bytes).Release(from, to); };
+  Payload payload;
+  try {
+    payload = MakePayload(old_bytes ? &old_span : nullptr, new_bytes->span(), options);
+  } catch (...) {
+    if (checksums.joinable()) checksums.join();
+    throw;
+  }
+  if (checksums.joinable()) checksums.join();
+  if (crc_error) std::rethrow_exception(crc_error);
   f.comp = payload.comp;
   f.comp_size = payload.comp ? payload.bytes.size() : 0;
   f.diff = payload.diff;
@@ -317,6 +348,66 @@ void WarnOfPaths(const std::vector<Variant>& variants, const std::vector<Variant
                        std::to_string(kWindowsPathLimit - PathLengthBelowFolder(path)) + " characters: " + path);
 }
 
+// One added or updated entry whose payload is to be made: its place among
+// the groups' files, and its change.
+struct PayloadJob {
+  size_t group;
+  size_t file;
+  const Change* change;
+};
+
+// Files below this size (old and new together) are made several at once,
+// one thread each; larger ones one at a time, each on every thread, so that
+// at most one large file is mapped at a time.
+constexpr uint64_t kSharedThreadsFrom = uint64_t{4} << 20;
+
+uint64_t JobBytes(const PayloadJob& job) {
+  return job.change->new_file->size() + (job.change->kind == Updated ? job.change->old_file->size() : 0);
+}
+
+// Makes every job's payload, fills its entry and adds its resource. The
+// first failure in entry order is raised, whatever the order the threads
+// met them in.
+void MakePayloads(const std::vector<PayloadJob>& jobs, BuiltPatch& patch, const BuildOptions& options) {
+  std::vector<Bytes> payloads(jobs.size());
+  std::vector<std::exception_ptr> errors(jobs.size());
+  const auto make = [&](size_t i, unsigned threads, bool report_stages) {
+    const PayloadJob& job = jobs[i];
+    AuthoredFile& f = patch.documents.groups[job.group].files[job.file];
+    PayloadOptions payload_options;
+    payload_options.effort = options.fast ? Effort::Fast : Effort::Best;
+    payload_options.threads = threads;
+    if (options.progress && report_stages)
+      payload_options.progress = [&](const char* stage, uint64_t done, uint64_t total) {
+        options.progress({stage, job.change->path, i + 1, jobs.size(), done, total});
+      };
+    try {
+      payloads[i] = PayloadOf(f, job.change->old_file, *job.change->new_file, payload_options);
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  };
+  std::vector<size_t> small;
+  for (size_t i = 0; i < jobs.size(); ++i)
+    if (JobBytes(jobs[i]) < kSharedThreadsFrom) small.push_back(i);
+  ParallelFor(
+      small.size(), options.threads, [&](size_t k) { make(small[k], 1, false); },
+      [&](size_t done) {
+        if (options.progress)
+          options.progress({"payload", jobs[small[done - 1]].change->path, done, jobs.size(), 0, 1});
+      });
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (JobBytes(jobs[i]) < kSharedThreadsFrom) continue;
+    if (options.progress) options.progress({"payload", jobs[i].change->path, i + 1, jobs.size(), 0, 1});
+    make(i, options.threads, true);
+  }
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (errors[i]) std::rethrow_exception(errors[i]);
+    const AuthoredFile& f = patch.documents.groups[jobs[i].group].files[jobs[i].file];
+    patch.resources.push_back({static_cast<uint16_t>(f.id), std::move(payloads[i])});
+  }
+}
+
 }  // namespace
 
 PatchManifest DefaultHeader(const std::string& from, const std::string& to) {
@@ -452,7 +543,7 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
 
   patch.documents.header = header;
   int next_id = kFirstResourceId + 1;
-  size_t made = 0;
+  std::vector<PayloadJob> jobs;
   auto make_group = [&](const std::map<std::string, Change>& group, AuthoredGroup g) {
     if (group.empty()) return;
     g.pack_id = next_id++;
@@ -466,23 +557,12 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
         f.kind = kind;
         f.subpath = change->path;
         if (kind != Deleted) {
-          ++made;
-          PayloadOptions payload_options;
-          payload_options.effort = options.fast ? Effort::Fast : Effort::Best;
-          if (options.progress) {
-            options.progress({"payload", change->path, made, payloads, 0, 1});
-            payload_options.progress = [&](const char* stage, uint64_t done, uint64_t total) {
-              options.progress({stage, change->path, made, payloads, done, total});
-            };
-          }
           f.id = next_id++;
-          Bytes payload = PayloadOf(f, change->old_file, *change->new_file, payload_options);
-          patch.resources.push_back({static_cast<uint16_t>(f.id), std::move(payload)});
+          jobs.push_back({patch.documents.groups.size(), g.files.size(), change});
         }
         g.files.push_back(f);
       }
     }
-    patch.resources.push_back({static_cast<uint16_t>(g.pack_id), TextBytes(WritePackDocument(g))});
     patch.documents.groups.push_back(std::move(g));
   };
   make_group(common, AuthoredGroup());
@@ -497,6 +577,9 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
     }
     make_group(own[i], g);
   }
+  MakePayloads(jobs, patch, options);
+  for (const auto& g : patch.documents.groups)
+    patch.resources.push_back({static_cast<uint16_t>(g.pack_id), TextBytes(WritePackDocument(g))});
   patch.resources.push_back({static_cast<uint16_t>(kFirstResourceId), TextBytes(WriteMainManifest(patch.documents))});
   std::sort(patch.resources.begin(), patch.resources.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });

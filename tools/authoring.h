@@ -80,6 +80,11 @@ struct BuildOptions {
   // installation; empty: the first changed file that does.
   std::string key_file;
   bool fast = false;  // zlib -9 instead of the strongest deflate setting
+  // Threads (0: every core). Files below 4 MiB are made several at once,
+  // one thread each; larger ones one at a time, each on every thread. The
+  // patch is the same for any number.
+  unsigned threads = 0;
+  // Called from the calling thread only.
   std::function<void(const BuildProgress&)> progress;
 };
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "tools/byte_span.h"
 
 // The patcher reads the old file through one resident page of 2^20 bytes and
 // loads another page whenever the decoder reads a byte outside it.
@@ -38,6 +38,9 @@ class DiffStreamWriter {
   void Insert(const uint8_t* bytes, size_t count);
   // The finished stream; the emitter is spent afterwards.
   Bytes Finish();
+  // Room for a stream of up to `bytes` bytes, so that it never moves while
+  // it grows; the room it does not fill costs address space only.
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
 
   // The old-file pages the patcher's reader loads for the stream so far
   // (page 0 at open included), and the page it holds now.
@@ -74,8 +77,9 @@ struct DiffOptions {
   // Where the current alignment matches this many bytes on, it is taken as
   // the match without looking into the index.
   uint32_t aligned_run = 8;
-  // Every index_stride-th old offset is indexed (4/index_stride bytes of
-  // memory per old byte); matches starting elsewhere are found from inside.
+  // Every index_stride-th old offset is indexed (about 5/index_stride bytes
+  // of memory per indexed old byte); matches starting elsewhere are found
+  // from inside.
   uint32_t index_stride = 4;
   // A match in another old page than the cursor's must give this many more
   // bytes, while the page loads stay within page_budget loads per old page
@@ -84,19 +88,39 @@ struct DiffOptions {
   // ... and this many once they exceed it.
   uint32_t over_budget_penalty = 16384;
   double page_budget = 1.5;
+  // Runs of at least this many equal bytes are found first by block hashes
+  // (see FindAnchors) and taken as they are; the old bytes of runs of at
+  // least long_run bytes are left out of the index.
+  uint32_t anchor_length = 4096;
+  uint32_t long_run = 1 << 16;
+  // Threads (0: every core). The stream is the same for any number.
+  unsigned threads = 0;
   // Called with a stage name ("indexing", "matching") and its progress, a
-  // few hundred times at most; may be empty.
+  // few hundred times at most, from the calling thread; may be empty.
   std::function<void(const char* stage, uint64_t done, uint64_t total)> progress;
+  // Called when the matcher is done with a range of one of the files for
+  // now (old: true for the old file), so that the pages of a mapped file can
+  // be given back; may be empty.
+  std::function<void(bool old, size_t from, size_t to)> release;
 };
 
 // A diff stream that rebuilds `new_file` from `old_file`. Both must be smaller
-// than 2 GiB. Matching: a sampled suffix index of the old file finds a long
-// exact match at each new position, preferring the old cursor's page; matches
-// are extended forwards and backwards while they agree more often than not,
-// so that changed bytes between equal ones become ReplaceMode runs, new bytes
-// between matches InsertMode runs and moved blocks seeks. A match in another
-// page than the cursor's must be worth a page load, and the more so once the
-// loads exceed their budget, so that the patcher's reader rarely leaves the
-// page it holds. Memory: the index, 4/index_stride bytes per old byte, and
-// the stream. Deterministic: equal inputs give equal streams.
-Bytes WriteDiff(const Bytes& old_file, const Bytes& new_file, const DiffOptions& options = DiffOptions());
+// than 2 GiB. Matching, in three steps:
+// - Long runs of equal bytes (moved or not) are found first by block hashes
+//   (FindAnchors) and become copies as they are.
+// - A sampled suffix index of the old bytes those runs do not take over
+//   (long runs are left out) finds a long exact match at each new position
+//   between them, preferring the old cursor's page; matches are extended
+//   forwards and backwards while they agree more often than not, so that
+//   changed bytes between equal ones become ReplaceMode runs, new bytes
+//   between matches InsertMode runs and moved blocks seeks. A match in
+//   another page than the cursor's must be worth a page load, and the more
+//   so once the loads exceed their budget, so that the patcher's reader
+//   rarely leaves the page it holds.
+// - The stretches between the runs are matched in parts of fixed places, in
+//   parallel; their commands are then written out in order as one stream.
+// Memory: the block table (about 12 bytes per old block, see BlockSize), the
+// index (about 5/index_stride bytes per indexed old byte), the commands (16
+// bytes each) and the stream. Deterministic: equal inputs give equal
+// streams, whatever the number of threads.
+Bytes WriteDiff(ByteSpan old_file, ByteSpan new_file, const DiffOptions& options = DiffOptions());

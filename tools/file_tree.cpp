@@ -48,6 +48,7 @@ struct TreeFile::State {
   uint64_t size = 0;
   std::optional<uint32_t> crc;
   bool digest_only = false;
+  std::weak_ptr<const State> differs_from;  // a file these bytes were found to differ from
 };
 
 TreeFile::TreeFile() : TreeFile(Bytes()) {}
@@ -74,25 +75,27 @@ TreeFile TreeFile::Digest(uint64_t size, uint32_t crc) {
   return file;
 }
 
+TreeFile TreeFile::DigestDiffering(uint64_t size, uint32_t crc, const TreeFile& other) {
+  TreeFile file = Digest(size, crc);
+  file.state_->differs_from = other.state_;
+  return file;
+}
+
 uint64_t TreeFile::size() const { return state_->size; }
+
+void TreeFile::NoteCrc(uint32_t crc) const {
+  if (!state_->crc) state_->crc = crc;
+}
 
 std::string TreeFile::Origin() const {
   if (state_->digest_only) return "(not kept)";
   return state_->bytes ? "(in memory)" : Display(state_->path);
 }
 
-std::shared_ptr<const Bytes> TreeFile::Load() const {
-  if (state_->bytes) return state_->bytes;
+std::shared_ptr<const FileData> TreeFile::Load() const {
+  if (state_->bytes) return FileData::Hold(state_->bytes);
   if (state_->digest_only) throw AuthoringError("the bytes of a rebuilt file were not kept");
-  if (state_->size >= (uint64_t{1} << 40)) throw AuthoringError("file too large to load: " + Origin());
-  std::ifstream in(state_->path, std::ios::binary);
-  if (!in) throw AuthoringError("cannot open " + Origin());
-  auto bytes = std::make_shared<Bytes>(static_cast<size_t>(state_->size));
-  if (!bytes->empty() && !in.read(reinterpret_cast<char*>(bytes->data()), bytes->size()))
-    throw AuthoringError("cannot read " + Origin() + " (did it change while the tool ran?)");
-  if (in.peek() != std::char_traits<char>::eof())
-    throw AuthoringError(Origin() + " changed while the tool ran");
-  return bytes;
+  return FileData::Open(state_->path, state_->size, Origin());
 }
 
 uint32_t TreeFile::Crc() const {
@@ -118,6 +121,7 @@ uint32_t TreeFile::Crc() const {
 
 bool TreeFile::SameBytes(const TreeFile& other) const {
   if (state_ == other.state_) return true;
+  if (state_->differs_from.lock() == other.state_ || other.state_->differs_from.lock() == state_) return false;
   if (size() != other.size()) return false;
   if (state_->crc && other.state_->crc && *state_->crc != *other.state_->crc) return false;
   if (state_->digest_only || other.state_->digest_only) return Crc() == other.Crc();
@@ -241,7 +245,8 @@ Bytes ReadWholeFile(const std::string& path) {
     if (fs::exists(p, ec)) throw AuthoringError("not a regular file: " + path);
     throw AuthoringError("not found: " + path);
   }
-  return *TreeFile::OnDisk(p, fs::file_size(p, ec)).Load();
+  const std::shared_ptr<const FileData> data = TreeFile::OnDisk(p, fs::file_size(p, ec)).Load();
+  return Bytes(data->data(), data->data() + data->size());
 }
 
 void WriteFileAtomically(const std::string& path, const Bytes& bytes) {

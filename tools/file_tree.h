@@ -10,7 +10,8 @@
 #include <set>
 #include <string>
 
-#include "tools/diff_writer.h"
+#include "tools/byte_span.h"
+#include "tools/mapped_file.h"
 
 // One file of a tree: on disk, or in memory (tests, rebuilt files). Copies
 // share the bytes and the checksum once it is taken.
@@ -22,13 +23,20 @@ class TreeFile {
   // A file known only by its size and checksum, whose bytes were not kept:
   // Load raises, and SameBytes compares size and checksum.
   static TreeFile Digest(uint64_t size, uint32_t crc);
+  // The same, for bytes found to differ from `other`'s while they were
+  // compared: SameBytes(other) is false whatever the checksums say.
+  static TreeFile DigestDiffering(uint64_t size, uint32_t crc, const TreeFile& other);
 
   uint64_t size() const;
-  // The whole file; raises AuthoringError when it cannot be read or no
-  // longer has the size the tree was read with.
-  std::shared_ptr<const Bytes> Load() const;
+  // The whole file, mapped where the system allows it (see FileData);
+  // raises AuthoringError when it cannot be read or no longer has the size
+  // the tree was read with.
+  std::shared_ptr<const FileData> Load() const;
   // CRC-32 of the whole file, read in blocks once and then kept.
   uint32_t Crc() const;
+  // Records the CRC-32 of the file's bytes, taken while they were read
+  // elsewhere, so that Crc() need not read them again.
+  void NoteCrc(uint32_t crc) const;
   // Byte for byte the same content, read in blocks (sizes first).
   bool SameBytes(const TreeFile& other) const;
   bool operator==(const TreeFile& other) const { return SameBytes(other); }

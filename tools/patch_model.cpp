@@ -1,5 +1,7 @@
 #include "tools/patch_model.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -28,6 +30,61 @@ std::string TreePath(const FilePatch& entry) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path.empty() || path[0] != '/' ? "/" + path : path;
 }
+
+// A file rebuilt from a diff. When the run's hooks name the file it should
+// become, the bytes are compared with that file's as they come and not kept:
+// the result is then that file itself, or a digest known to differ from it.
+// Otherwise they are kept in memory. The CRC-32 is taken as they come. The
+// compared file's pages are given back behind the comparison, so that of the
+// two only the old file, which a diff may read anywhere, becomes resident as
+// a whole.
+class RebuiltFile {
+ public:
+  explicit RebuiltFile(const TreeFile* expected) : expected_(expected) {
+    if (expected_ != nullptr) expected_data_ = expected_->Load();
+  }
+  RebuiltFile(const RebuiltFile&) = delete;
+  RebuiltFile& operator=(const RebuiltFile&) = delete;
+
+  const RebuiltSink& Sink() const { return sink_; }
+  uint64_t size() const { return size_; }
+  TreeFile File() {
+    const uint32_t crc = static_cast<uint32_t>(crc_);
+    if (expected_ == nullptr) return TreeFile(std::move(kept_));
+    if (equal_ && size_ == expected_data_->size()) {
+      expected_->NoteCrc(crc);
+      return *expected_;
+    }
+    return TreeFile::DigestDiffering(size_, crc, *expected_);
+  }
+
+ private:
+  static constexpr uint64_t kReleaseEvery = uint64_t{64} << 20;
+
+  bool Take(const uint8_t* bytes, size_t count) {
+    crc_ = crc32(crc_, bytes, static_cast<uInt>(count));
+    if (expected_ == nullptr) {
+      kept_.insert(kept_.end(), bytes, bytes + count);
+    } else if (equal_) {
+      equal_ = size_ + count <= expected_data_->size() &&
+               std::equal(bytes, bytes + count, expected_data_->data() + size_);
+    }
+    size_ += count;
+    if (expected_data_ && size_ - released_ >= kReleaseEvery) {
+      expected_data_->Release(0, static_cast<size_t>(size_));
+      released_ = size_;
+    }
+    return true;
+  }
+
+  const TreeFile* expected_;
+  std::shared_ptr<const FileData> expected_data_;
+  Bytes kept_;
+  uLong crc_ = crc32(0, Z_NULL, 0);
+  uint64_t size_ = 0, released_ = 0;
+  bool equal_ = true;
+  const RebuiltSink sink_ = [this](const uint8_t* bytes, size_t count) { return Take(bytes, count); };
+};
 
 // Ends the run: thrown inside SimulateRun only.
 struct Stop {
@@ -128,7 +185,7 @@ class Run {
         return EntryOutcome::Removed;
       case Added:
         if (file != nullptr) installation_.Remove(path);
-        Install(entry, path, Extract(entry, path));
+        Install(entry, path, TreeFile(Extract(entry, path)));
         return EntryOutcome::Written;
       case Updated:
         return ApplyUpdated(entry, path, file, installed_crc);
@@ -152,24 +209,24 @@ class Run {
                  "the installed file has " + std::to_string(size) + " bytes, not the unpatched " + entry.size_org};
     Bytes payload = Extract(entry, path);
     if (!entry.diff) {
-      Install(entry, path, std::move(payload));
+      Install(entry, path, TreeFile(std::move(payload)));
       return EntryOutcome::Written;
     }
     if (file->content.size() >= kReadableLimit)
       throw Stop{RunEnd::DiskError, path, "the installed file is 2 GiB or more, beyond the diff applier"};
-    const std::shared_ptr<const Bytes> old_file = file->content.Load();
-    Bytes rebuilt;
+    const std::shared_ptr<const FileData> old_file = file->content.Load();
+    RebuiltFile rebuilt(hooks_.expected ? hooks_.expected(path) : nullptr);
     ApplyCost cost;
     bool decoded = false;
     try {
-      decoded = MeasureApply(*old_file, payload, rebuilt, cost);
+      decoded = MeasureApply(old_file->span(), payload, rebuilt.Sink(), cost);
     } catch (const std::exception&) {
       decoded = false;
     }
     if (!decoded || rebuilt.size() >= kReadableLimit)
       throw Stop{RunEnd::DiskError, path, "the diff does not decode against the installed file"};
     if (hooks_.on_diff) hooks_.on_diff(path, cost);
-    Install(entry, path, std::move(rebuilt));
+    Install(entry, path, rebuilt.File());
     return EntryOutcome::Written;
   }
 
@@ -192,9 +249,8 @@ class Run {
 
   // The patcher puts a written file in place only when its size and checksum,
   // taken while it is written, are the entry's.
-  void Install(const FilePatch& entry, const std::string& path, Bytes bytes) {
+  void Install(const FilePatch& entry, const std::string& path, TreeFile written) {
     const int64_t size = ParseInt64(entry.size);
-    TreeFile written(std::move(bytes));
     if (size < 0 || written.size() != static_cast<uint64_t>(size) || ChecksumText(written.Crc()) != entry.crc)
       throw Stop{RunEnd::Corrupted, path,
                  "the written file has " + std::to_string(written.size()) + " bytes and checksum " +

@@ -82,9 +82,17 @@ using SettleFile = std::function<TreeFile(const std::string& path, TreeFile rebu
 // may be empty.
 using DiffObserver = std::function<void(const std::string& path, const ApplyCost& cost)>;
 
+// The file a path should hold once written, if the caller knows one (the
+// new tree's), or null: a file rebuilt from a diff is then compared with it
+// byte for byte while it is written instead of being kept in memory, and is
+// settled as that file itself when equal (see TreeFile::DigestDiffering for
+// one that is not).
+using ExpectedFile = std::function<const TreeFile*(const std::string& path)>;
+
 struct RunHooks {
   SettleFile settle;
   DiffObserver on_diff;
+  ExpectedFile expected;
 };
 
 // Runs the patch in `resources` over `installation` from the file plan on

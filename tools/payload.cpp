@@ -1,8 +1,7 @@
 #include "tools/payload.h"
 
 #include <algorithm>
-#include <exception>
-#include <thread>
+#include <cstdint>
 
 #include "tools/zlib_codec.h"
 
@@ -37,66 +36,48 @@ struct Choice {
 
 }  // namespace
 
-Payload MakePayload(const Bytes* old_file, const Bytes& new_file, const PayloadOptions& options) {
+Payload MakePayload(const ByteSpan* old_file, ByteSpan new_file, const PayloadOptions& options) {
   const auto stage = [&](const char* name) {
     return [&options, name](uint64_t done, uint64_t total) {
       if (options.progress) options.progress(name, done, total);
     };
   };
-  // The whole file is deflated beside the diff writer, which is the long
-  // part: progress is reported from the calling thread only.
-  Bytes zlib_new;
-  std::exception_ptr deflate_error;
-  std::thread deflating([&] {
-    try {
-      zlib_new = Compress(new_file);
-    } catch (...) {
-      deflate_error = std::current_exception();
-    }
-  });
   Bytes diff;
   if (old_file != nullptr) {
     DiffOptions diff_options = options.diff;
     diff_options.progress = options.progress;
-    try {
-      diff = WriteDiff(*old_file, new_file, diff_options);
-    } catch (...) {
-      deflating.join();
-      throw;
-    }
+    diff_options.threads = options.threads;
+    diff = WriteDiff(*old_file, new_file, diff_options);
   }
-  deflating.join();
-  if (deflate_error) std::rethrow_exception(deflate_error);
-
-  Choice choice;
-  choice.OfferRaw(kRawNew, new_file.size());
-  const size_t zlib_new_size = zlib_new.size();
-  choice.OfferCompressed(kCompNew, std::move(zlib_new));
-  if (old_file != nullptr) choice.OfferRaw(kRawDiff, diff.size());
   const bool best = options.effort == Effort::Best;
-  // Zopfli rarely gains more than 5 % over zlib, so a candidate that zlib
-  // ranks more than 5 % behind another is not deflated again. A diff more
-  // than that below the deflated file needs no zlib ranking: only zopfli
-  // deflates it.
-  const auto behind = [](size_t size, size_t other) { return size * 100 > other * 105; };
-  const bool diff_far_ahead = best && old_file != nullptr && behind(zlib_new_size, diff.size());
-  size_t zlib_diff_size = 0;
-  if (old_file != nullptr && !diff_far_ahead) {
-    Bytes zlib_diff = Compress(diff, stage("deflating"));
-    zlib_diff_size = zlib_diff.size();
-    choice.OfferCompressed(kCompDiff, std::move(zlib_diff));
+  const auto deflate = [&](const Bytes& data) {
+    return best ? CompressBest(data, stage("deflating best")) : Compress(data, stage("deflating"), options.threads);
+  };
+  Choice choice;
+  choice.OfferRaw(kRawNew, new_file.size);
+  if (old_file != nullptr) {
+    choice.OfferRaw(kRawDiff, diff.size());
+    choice.OfferCompressed(kCompDiff, deflate(diff));
   }
-  if (best && (old_file == nullptr || (!diff_far_ahead && !behind(zlib_new_size, zlib_diff_size))))
-    choice.OfferCompressed(kCompNew, CompressBest(new_file, stage("deflating best")));
-  if (best && old_file != nullptr && (diff_far_ahead || !behind(zlib_diff_size, zlib_new_size)))
-    choice.OfferCompressed(kCompDiff, CompressBest(diff, stage("deflating best")));
+  // zlib's deflate of the whole file counts only while it could still win,
+  // and in Best while it is within 5 % of the best so far, which the
+  // strongest deflate rarely gains on it: a deflate that passes that length
+  // stops there. A changed file's diff is mostly far ahead, and its whole
+  // file is then deflated only a small part of the way.
+  const size_t limit =
+      choice.order < 0 ? SIZE_MAX : best ? choice.size / 100 * 105 + choice.size % 100 * 105 / 100 : choice.size;
+  Bytes zlib_new;
+  if (CompressWithin(new_file, limit, zlib_new, stage("deflating"), options.threads)) {
+    choice.OfferCompressed(kCompNew, std::move(zlib_new));
+    if (best) choice.OfferCompressed(kCompNew, CompressBest(new_file, stage("deflating best")));
+  }
 
   Payload payload;
   payload.comp = choice.order == kCompNew || choice.order == kCompDiff;
   payload.diff = choice.order == kCompDiff || choice.order == kRawDiff;
   payload.diff_size = payload.diff ? diff.size() : 0;
   if (choice.order == kRawNew) {
-    payload.bytes = new_file;
+    payload.bytes.assign(new_file.begin(), new_file.end());
   } else if (choice.order == kRawDiff) {
     payload.bytes = std::move(diff);
   } else {

@@ -67,6 +67,7 @@ const std::string kUsage = std::string() +
     "  --out-dir DIR        also write the documents (ID.xml) and payloads (ID.bin) there; DIR must be\n"
     "                       new, empty, or hold only such files from an earlier run, which are replaced\n"
     "  --fast               zlib level 9 instead of the strongest (slower) deflate setting\n"
+    "  --threads N          threads to use (default: every core); the patch is the same for any number\n"
     "  --stats              a fuller table of each diff's figures\n"
     "  --json               the summary (or inspect's and verify's report) as JSON on standard output\n"
     "  --quiet              no progress and no summary; warnings and errors only\n"
@@ -90,6 +91,7 @@ struct Arguments {
   std::string patch;    // inspect, verify
   std::vector<TreePair> trees;
   std::string from, to, stub, out, out_dir, key_file;
+  unsigned threads = 0;
   bool fast = false, stats = false, json = false, quiet = false, follow_links = false;
 };
 
@@ -103,7 +105,7 @@ RegValue SplitLocation(const std::string& text) {
 const std::vector<std::string> kValueOptions = {"--old",  "--new",         "--name",        "--key-file",
                                                 "--from", "--to",          "--stub",        "--out",
                                                 "--out-dir", "--reg-path", "--reg-version", "--reg-version2",
-                                                "--reg-language"};
+                                                "--reg-language", "--threads"};
 const std::vector<std::string> kFlags = {"--fast", "--stats", "--json", "--quiet", "--follow-links"};
 
 bool Known(const std::vector<std::string>& list, const std::string& option) {
@@ -160,6 +162,11 @@ Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
       a.out_dir = value;
     } else if (option == "--key-file") {
       a.key_file = value;
+    } else if (option == "--threads") {
+      const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+      if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), digit) || std::stoi(value) < 1)
+        Usage("--threads takes a number of threads from 1 to 9999: " + value);
+      a.threads = static_cast<unsigned>(std::stoi(value));
     } else if (option == "--reg-path") {
       header.reg_path = SplitLocation(value);
     } else if (option == "--reg-version") {
@@ -269,6 +276,7 @@ int Make(const Arguments& a, PatchManifest header) {
   BuildOptions options;
   options.key_file = a.key_file;
   options.fast = a.fast;
+  options.threads = a.threads;
   options.progress = [&progress](const BuildProgress& p) {
     progress.Show("[" + std::to_string(p.index) + "/" + std::to_string(p.count) + "] " + p.stage + " " + p.path +
                   (p.total > 1 ? " " + std::to_string(p.done * 100 / p.total) + "%" : ""));

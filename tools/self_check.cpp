@@ -53,6 +53,10 @@ std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<V
       return *wanted->second;
     };
     hooks.on_diff = [&](const std::string& path, const ApplyCost& cost) { check.diffs.push_back({path, cost}); };
+    hooks.expected = [&](const std::string& path) -> const TreeFile* {
+      const auto wanted = new_files.find(FoldCase(path));
+      return wanted == new_files.end() ? nullptr : wanted->second;
+    };
     InstallationModel installation(v.old_tree);
     check.run = SimulateRun(resources, installation, hooks);
     if (check.run.end != RunEnd::Success)

@@ -1,8 +1,11 @@
 #pragma once
-// A sampled suffix index of an old file: the suffixes starting at every
-// `stride`-th offset, sorted by their first `depth` bytes (a suffix that ends
-// sorts before its extensions; equal prefixes by offset). It costs 4/stride
-// bytes per byte of the file, where a full suffix array costs 4.
+// A sampled suffix index of parts of an old file: the suffixes starting at
+// the offsets that are multiples of `stride` inside the given ranges, sorted
+// by their first `depth` bytes (a suffix that ends sorts before its
+// extensions; equal prefixes by offset). It costs about 5/stride bytes per
+// byte of the ranges, where a full suffix array of the file costs 4 per byte
+// of the file: the diff writer indexes only the old bytes that the new file
+// does not already take over in long runs.
 //
 // A match that starts at an offset the index skips is still found from the
 // next sampled offset inside it, up to stride - 1 bytes shorter; the matcher
@@ -10,15 +13,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
+
+#include "tools/byte_span.h"
 
 class SuffixIndex {
  public:
-  // Sorts the sampled suffixes of `data[0, size)`, which the caller keeps
-  // alive and unchanged while the index is used. `tick`, when set, is called
-  // with (done, total) a few hundred times at most while sorting.
-  SuffixIndex(const uint8_t* data, size_t size, uint32_t stride, uint32_t depth,
+  // [begin, end) offsets of the old file, ascending and disjoint.
+  using Ranges = std::vector<std::pair<size_t, size_t>>;
+
+  // Sorts the sampled suffixes of `data` that start inside `ranges`, on up
+  // to `threads` threads (0: every core); the index is the same for any
+  // number. The caller keeps `data` alive and unchanged while the index is
+  // used. `tick`, when set, is called from the calling thread with (done,
+  // total) a few hundred times at most while sorting.
+  SuffixIndex(ByteSpan data, const Ranges& ranges, uint32_t stride, uint32_t depth, unsigned threads,
               const std::function<void(uint64_t, uint64_t)>& tick = {});
+
+  // False when no sampled suffix starts with the first kSureBytes bytes of
+  // the target: Find would then return a match shorter than that. True
+  // otherwise, and now and then when none does (a filter of about one byte
+  // per sampled suffix).
+  static constexpr size_t kSureBytes = 8;
+  bool MayMatch(const uint8_t* target, size_t target_size) const;
 
   struct Match {
     uint32_t pos = 0;
@@ -35,6 +53,8 @@ class SuffixIndex {
   Match Find(const uint8_t* target, size_t target_size, uint32_t prefer, uint32_t penalty, uint32_t page_shift,
              uint32_t max_length) const;
 
+  size_t entries() const { return sorted_.size(); }
+
  private:
   // Compares the suffix at `pos` with target[0, limit) over at most `depth_`
   // bytes, the first `skip` of them known to be equal: <0, 0 or >0 as the
@@ -46,9 +66,18 @@ class SuffixIndex {
   Match FindInGroup(size_t first, const uint8_t* target, size_t target_size, uint32_t prefer, uint32_t penalty,
                     uint32_t page_shift, uint32_t max_length) const;
   size_t ExactLength(uint32_t pos, const uint8_t* target, size_t limit) const;
+  void SortBuckets(size_t first_bucket, size_t last_bucket);
+  uint64_t FilterSlot(const uint8_t* bytes) const;
 
   const uint8_t* data_;
   size_t size_;
   uint32_t depth_;
   std::vector<uint32_t> sorted_;
+  // Where each bucket of suffixes (by their first two bytes) starts in
+  // sorted_, so that a search looks into one bucket only.
+  std::vector<uint32_t> bucket_start_;
+  // One bit per slot: set when a sampled suffix's first kSureBytes bytes
+  // hash to it.
+  std::vector<uint64_t> filter_;
+  unsigned filter_shift_ = 64;
 };

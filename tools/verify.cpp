@@ -59,8 +59,13 @@ std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const st
     RunHooks hooks;
     hooks.settle = [&](const std::string& path, TreeFile rebuilt) {
       const auto found = wanted.find(FoldCase(path));
-      if (found != wanted.end() && rebuilt.SameBytes(*found->second)) return *found->second;
-      return TreeFile::Digest(rebuilt.size(), rebuilt.Crc());
+      if (found == wanted.end()) return TreeFile::Digest(rebuilt.size(), rebuilt.Crc());
+      if (rebuilt.SameBytes(*found->second)) return *found->second;
+      return TreeFile::DigestDiffering(rebuilt.size(), rebuilt.Crc(), *found->second);
+    };
+    hooks.expected = [&](const std::string& path) -> const TreeFile* {
+      const auto found = wanted.find(FoldCase(path));
+      return found == wanted.end() ? nullptr : found->second;
     };
     InstallationModel installation(edition.old_tree);
     result.run = SimulateRun(resources, installation, hooks);

@@ -1,177 +1,183 @@
 #include "tools/zlib_codec.h"
 
 #include <zlib.h>
-#include <zopfli/deflate.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
+
+#include "tools/parallel.h"
 
 namespace {
 
 constexpr size_t kChunk = size_t{1} << 20;
+constexpr size_t kWindow = size_t{1} << 15;
 
-// Each block of 32 KiB is one deflate block, parsed by zopfli's optimal
-// parser with its own Huffman tables. On diff streams of real executables
-// that gains about 4 % over zlib -9 for three times its time; zopfli's own
-// block splitting gains another 1 % for three times as long again, and
-// blocks of 64 KiB or more lose by their coarser tables. A worker's working
-// set is under a megabyte.
-constexpr size_t kZopfliBlock = size_t{1} << 15;
-constexpr unsigned kMaxWorkers = 4;
-constexpr size_t kReports = 200;
-
-// One block's deflate bits: whole bytes, the last one holding `bits` bits
-// (0: all eight).
-struct BlockBits {
-  Bytes bytes;
-  unsigned char bits = 0;
-};
-
-BlockBits DeflateBlock(const Bytes& data, size_t start, size_t end) {
-  ZopfliOptions options;
-  ZopfliInitOptions(&options);
-  // Further iterations of the optimal parser gain about 0.4 % for half as
-  // much time again.
-  options.numiterations = 1;
-  options.blocksplitting = 0;
-  unsigned char bit = 0;
-  unsigned char* raw = nullptr;
-  size_t raw_size = 0;
-  ZopfliDeflatePart(&options, 2, end == data.size(), data.data(), start, end, &bit, &raw, &raw_size);
-  BlockBits block{Bytes(raw, raw + raw_size), bit};
-  std::free(raw);
-  return block;
+void AppendAdler(Bytes& out, uLong adler) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
 }
 
-// A stored block: its length fields start at a byte boundary, so the
-// padding after its three header bits depends on where in the stream it
-// starts, and zopfli wrote it for a block starting at a byte boundary.
-bool IsStored(const BlockBits& block) { return !block.bytes.empty() && (block.bytes[0] & 0x06) == 0; }
-
-// Appends `data[start, end)` (at most 65535 bytes) as a stored block at the
-// stream's real bit offset `bits`.
-void AppendStored(Bytes& out, unsigned char& bits, const Bytes& data, size_t start, size_t end, bool final) {
-  const unsigned header = final ? 1 : 0;  // BFINAL, then BTYPE 00
-  if (bits == 0) out.push_back(0);
-  out.back() |= static_cast<uint8_t>(header << bits);
-  if (bits > 5) out.push_back(0);  // the three header bits reach into the next byte
-  bits = 0;                         // the rest of the byte is padding
-  const size_t length = end - start;
-  out.push_back(static_cast<uint8_t>(length));
-  out.push_back(static_cast<uint8_t>(length >> 8));
-  out.push_back(static_cast<uint8_t>(~length));
-  out.push_back(static_cast<uint8_t>(~length >> 8));
-  out.insert(out.end(), data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(end));
-}
-
-// Appends a block's bits to `out`, whose last byte holds `bits` bits.
-void AppendBits(Bytes& out, unsigned char& bits, const BlockBits& block) {
-  if (block.bytes.empty()) return;
-  if (bits == 0) {
-    out.insert(out.end(), block.bytes.begin(), block.bytes.end());
-  } else {
-    for (const uint8_t byte : block.bytes) {
-      out.back() |= static_cast<uint8_t>(byte << bits);
-      out.push_back(static_cast<uint8_t>(byte >> (8 - bits)));
-    }
-    // The bits of the block's last byte that were pushed on, if any.
-    const unsigned used = block.bits == 0 ? 8 : block.bits;
-    if (bits + used <= 8) out.pop_back();
+uLong AdlerOf(const uint8_t* data, size_t size) {
+  uLong adler = adler32(0, nullptr, 0);
+  for (size_t done = 0; done < size;) {
+    const size_t n = std::min<size_t>(size - done, size_t{1} << 30);
+    adler = adler32(adler, data + done, static_cast<uInt>(n));
+    done += n;
   }
-  bits = static_cast<unsigned char>((bits + block.bits) & 7);
+  return adler;
 }
 
-}  // namespace
-
-Bytes Compress(const Bytes& data, const DeflateProgress& progress) {
+// One deflate call over all of `data` into a whole zlib stream; false as
+// soon as its output passes `limit`.
+bool DeflateWhole(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress& progress) {
   z_stream z{};
   if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("zlib compression failed");
   // The output grows as it is written, so that a well compressed input
-  // never costs memory for its input's size.
-  Bytes out;
+  // never costs memory for its input's size, nor a small one a whole chunk.
+  out.clear();
+  const size_t step = std::min<size_t>(kChunk, deflateBound(&z, static_cast<uLong>(std::min(kChunk, data.size))));
   size_t done = 0;
   int result = Z_OK;
   while (result == Z_OK) {
-    const size_t take = std::min(kChunk, data.size() - done);
-    z.next_in = const_cast<Bytef*>(data.data() + done);
+    const size_t take = std::min(kChunk, data.size - done);
+    z.next_in = const_cast<Bytef*>(data.data + done);
     z.avail_in = static_cast<uInt>(take);
     done += take;
-    const int flush = done == data.size() ? Z_FINISH : Z_NO_FLUSH;
+    const int flush = done == data.size ? Z_FINISH : Z_NO_FLUSH;
     do {
-      if (out.size() - z.total_out < kChunk / 4) out.resize(out.size() + kChunk);
+      if (out.size() - z.total_out < step / 4 + 16) out.resize(out.size() + step);
       z.next_out = out.data() + z.total_out;
       z.avail_out = static_cast<uInt>(out.size() - z.total_out);
       result = deflate(&z, flush);
     } while (result == Z_OK && (z.avail_in != 0 || (flush == Z_FINISH && z.avail_out == 0)));
+    if (z.total_out > limit) {
+      deflateEnd(&z);
+      out = Bytes();
+      return false;
+    }
     if (result == Z_OK && flush == Z_FINISH) continue;
-    if (progress) progress(done, data.size());
+    if (progress) progress(done, data.size);
   }
   const size_t size = z.total_out;
   deflateEnd(&z);
   if (result != Z_STREAM_END) throw std::runtime_error("zlib compression failed");
   out.resize(size);
-  return out;
+  out.shrink_to_fit();
+  return true;
 }
 
-Bytes CompressBest(const Bytes& data, const DeflateProgress& progress) {
-  // Each block is parsed by its own zopfli call, the window reaching into the
-  // bytes before it, so blocks can be deflated in parallel and their bits
-  // joined in order: the stream is the same for any number of workers.
-  const size_t count = std::max<size_t>(1, (data.size() + kZopfliBlock - 1) / kZopfliBlock);
-  std::vector<BlockBits> blocks(count);
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> finished{0};
-  const auto work = [&](bool report) {
-    for (size_t i; (i = next++) < count;) {
-      blocks[i] = DeflateBlock(data, i * kZopfliBlock, std::min(data.size(), (i + 1) * kZopfliBlock));
-      const size_t done = ++finished;
-      if (report && progress && (done * kReports / count != (done - 1) * kReports / count || done == count))
-        progress(std::min(data.size(), done * kZopfliBlock), data.size());
-    }
-  };
-  const unsigned workers =
-      static_cast<unsigned>(std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxWorkers, count}));
-  std::vector<std::thread> helpers;
-  for (unsigned w = 1; w < workers; ++w) helpers.emplace_back(work, false);
-  work(true);  // progress is reported from the calling thread only
-  for (auto& helper : helpers) helper.join();
-
-  // The zlib header: deflate, 32 KiB window, "maximum compression", with the
-  // check bits that make it a multiple of 31.
-  Bytes out = {0x78, 0xDA};
-  unsigned char bits = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (IsStored(blocks[i])) {
-      const size_t start = i * kZopfliBlock, end = std::min(data.size(), start + kZopfliBlock);
-      AppendStored(out, bits, data, start, end, end == data.size());
-    } else {
-      AppendBits(out, bits, blocks[i]);
-    }
+// Part `i` of kChunk bytes as raw deflate data ending on a byte boundary:
+// the last part with the final block, every other with a sync flush.
+Bytes DeflatePart(ByteSpan data, size_t i) {
+  const size_t start = i * kChunk, end = std::min(data.size, start + kChunk);
+  const bool last = end == data.size;
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("zlib compression failed");
+  const size_t window = std::min(start, kWindow);
+  if (window != 0 && deflateSetDictionary(&z, data.data + start - window, static_cast<uInt>(window)) != Z_OK) {
+    deflateEnd(&z);
+    throw std::runtime_error("zlib compression failed");
   }
-  const uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
+  Bytes out(deflateBound(&z, static_cast<uLong>(end - start)) + 16);
+  z.next_in = const_cast<Bytef*>(data.data + start);
+  z.avail_in = static_cast<uInt>(end - start);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  const bool ok = last ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0 && z.avail_out != 0;
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (!ok) throw std::runtime_error("zlib compression failed");
   return out;
 }
 
-bool Inflate(const Bytes& stream, Bytes& out) {
+}  // namespace
+
+bool CompressWithin(ByteSpan data, size_t limit, Bytes& out, const DeflateProgress& progress, unsigned threads) {
+  if (data.size <= kChunk) return DeflateWhole(data, limit, out, progress);
+  // The parts in order; a thread stops once the parts done so far are
+  // already longer than the limit, which any longer set of them would be
+  // too, so the answer does not depend on which parts were done.
+  const size_t count = (data.size + kChunk - 1) / kChunk;
+  std::vector<Bytes> parts(count);
+  std::vector<uLong> adlers(count);
+  std::atomic<size_t> written{2 + 4};
+  std::atomic<bool> over{false};
+  ParallelFor(
+      count, threads,
+      [&](size_t i) {
+        if (over) return;
+        parts[i] = DeflatePart(data, i);
+        const size_t start = i * kChunk;
+        adlers[i] = AdlerOf(data.data + start, std::min(kChunk, data.size - start));
+        if ((written += parts[i].size()) > limit) over = true;
+      },
+      [&](size_t done) {
+        if (progress) progress(std::min(data.size, done * kChunk), data.size);
+      });
+  out.clear();
+  if (over) return false;
+  size_t total = 2 + 4;
+  for (const Bytes& part : parts) total += part.size();
+  out.reserve(total);
+  out.push_back(0x78);
+  out.push_back(0xDA);
+  uLong adler = adlers[0];
+  for (size_t i = 0; i < count; ++i) {
+    out.insert(out.end(), parts[i].begin(), parts[i].end());
+    parts[i] = Bytes();
+    const size_t length = std::min(kChunk, data.size - i * kChunk);
+    if (i > 0) adler = adler32_combine(adler, adlers[i], static_cast<z_off_t>(length));
+  }
+  AppendAdler(out, adler);
+  return true;
+}
+
+Bytes Compress(ByteSpan data, const DeflateProgress& progress, unsigned threads) {
+  Bytes out;
+  CompressWithin(data, SIZE_MAX, out, progress, threads);
+  return out;
+}
+
+Bytes CompressBest(ByteSpan data, const DeflateProgress& progress) {
+  if (progress) progress(0, data.size);
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(12);
+  if (compressor == nullptr) throw std::runtime_error("libdeflate compression failed");
+  // The bound is about the input's size; of a buffer left unwritten, only
+  // the pages the stream fills take memory.
+  const size_t bound = libdeflate_zlib_compress_bound(compressor, data.size);
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[bound]);
+  const size_t size = libdeflate_zlib_compress(compressor, data.data, data.size, buffer.get(), bound);
+  libdeflate_free_compressor(compressor);
+  if (size == 0) throw std::runtime_error("libdeflate compression failed");
+  if (progress) progress(data.size, data.size);
+  return Bytes(buffer.get(), buffer.get() + size);
+}
+
+bool Inflate(ByteSpan stream, Bytes& out) {
   out.clear();
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
   uint8_t buffer[1 << 16];
   int result = Z_OK;
+  size_t fed = 0;
   while (result == Z_OK) {
+    if (z.avail_in == 0 && fed < stream.size) {
+      const size_t n = std::min<size_t>(stream.size - fed, size_t{1} << 30);
+      z.next_in = const_cast<Bytef*>(stream.data + fed);
+      z.avail_in = static_cast<uInt>(n);
+      fed += n;
+    }
     z.next_out = buffer;
     z.avail_out = sizeof buffer;
     result = inflate(&z, Z_NO_FLUSH);
     out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
-    if (result == Z_OK && z.avail_in == 0 && z.avail_out != 0) result = Z_BUF_ERROR;
+    if (result == Z_OK && z.avail_in == 0 && fed == stream.size && z.avail_out != 0) result = Z_BUF_ERROR;
   }
   inflateEnd(&z);
   return result == Z_STREAM_END;

@@ -111,9 +111,9 @@ TEST(ApplyCost, EmptyOldFileAndMalformedStreams) {
   EXPECT_EQ(cost.literal_bytes, 3u);
   // A copy past the end fails; the command is still counted. A number's
   // bytes equal to the escape are no command.
-  EXPECT_FALSE(MeasureApply(Bytes(10, 0), {0xA7, 0xA3, 0x20}, rebuilt, cost));
+  EXPECT_FALSE(MeasureApply(Bytes(10, 0), Bytes{0xA7, 0xA3, 0x20}, rebuilt, cost));
   EXPECT_EQ(cost.copies, 1u);
-  ASSERT_TRUE(MeasureApply(Bytes(300, 0), {0xA7, 0xA3, 0xA7, 0xA7, 0xA3, 0x00}, rebuilt, cost));
+  ASSERT_TRUE(MeasureApply(Bytes(300, 0), Bytes{0xA7, 0xA3, 0xA7, 0xA7, 0xA3, 0x00}, rebuilt, cost));
   EXPECT_EQ(cost.copies, 2u);
   EXPECT_EQ(cost.copied_bytes, 169u);
 }

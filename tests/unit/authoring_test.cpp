@@ -36,7 +36,7 @@ DataResourceLoader LoaderOf(const BuiltPatch& patch) {
 }
 
 // The file plan the patcher builds for an installation whose qtr.exe is `exe`.
-FilePatchList PlanFor(const BuiltPatch& patch, const Bytes& exe, int64_t& space) {
+FilePatchList PlanFor(const BuiltPatch& patch, ByteSpan exe, int64_t& space) {
   // The patcher's checksum cache keeps every key path it has seen: each plan
   // gets an installation directory of its own.
   static int plans = 0;
@@ -44,7 +44,7 @@ FilePatchList PlanFor(const BuiltPatch& patch, const Bytes& exe, int64_t& space)
   FilePatchList list;
   const FileChecksum crc = [&exe, dir](const WideText& path, NarrowText& text) {
     if (path != WidenAscii((dir + "\\qtr.exe").c_str())) return false;
-    uLong c = crc32(0, exe.data(), static_cast<uInt>(exe.size()));
+    uLong c = crc32(0, exe.data, static_cast<uInt>(exe.size));
     text = ChecksumText(static_cast<uint32_t>(c));
     return true;
   };
@@ -71,9 +71,9 @@ TEST(BuildPatch, GroupsForEveryoneAndPerVariantAsThePatcherReadsThem) {
             0u);
 
   for (int v = 0; v < 2; ++v) {
-    for (const std::shared_ptr<const Bytes>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
+    for (const std::shared_ptr<const FileData>& exe : {variants[v].old_tree.files.at("/qtr.exe").Load(), variants[v].new_tree.files.at("/qtr.exe").Load()}) {
       int64_t space = 0;
-      const FilePatchList list = PlanFor(patch, *exe, space);
+      const FilePatchList list = PlanFor(patch, exe->span(), space);
       ASSERT_EQ(list.size(), 4u);
       EXPECT_EQ(list[0]->kind, Added);
       EXPECT_EQ(list[0]->name_part, u"patch.bundle");
@@ -111,6 +111,12 @@ TEST(BuildPatch, SameInputSameBytes) {
   const BuiltPatch a = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   const BuiltPatch b = BuildPatch(variants, DefaultHeader("1.00", "1.01"));
   EXPECT_TRUE(a.resources == b.resources);
+  // Files made one at a time or several at once, on one thread or many.
+  for (const unsigned threads : {1u, 3u}) {
+    BuildOptions options;
+    options.threads = threads;
+    EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), options).resources == a.resources) << threads;
+  }
   // The key file named as the patcher's manifests may write it.
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("\\qtr.exe")).resources == a.resources);
   EXPECT_TRUE(BuildPatch(variants, DefaultHeader("1.00", "1.01"), KeyedBy("/qtr.exe")).resources == a.resources);
@@ -228,7 +234,7 @@ TEST(BuildPatch, CarriesAsManyFilesAsResourceIdsHold) {
   for (int i = 0; i < 60534; ++i) many.new_tree.files["/f" + std::to_string(i)] = Text("x");
   EXPECT_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01")), AuthoringError);
   many.new_tree.files.erase("/f0");
-  BuildOptions fast;  // zopfli on 60,533 payloads would only slow the test down
+  BuildOptions fast;  // the strongest deflate on 60,533 payloads would only slow the test down
   fast.fast = true;
   EXPECT_NO_THROW(BuildPatch({many}, DefaultHeader("1.00", "1.01"), fast));
 }

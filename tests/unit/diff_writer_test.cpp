@@ -8,6 +8,7 @@
 
 #include "diff/diff_decoder.h"
 #include "diff/memory_io.h"
+#include "tools/block_match.h"
 
 namespace {
 
@@ -238,6 +239,74 @@ TEST(WriteDiff, OneMebibyteStructuredPairs) {
     EXPECT_LT(diff.size(), 4096u + 2000u) << size;
     ExpectRoundTrip(old_file, old_file, "identical 1 MiB");
     EXPECT_LT(WriteDiff(old_file, old_file).size(), 16u);
+  }
+}
+
+// An archive of blocks, some structured and some noise, and a new version
+// with blocks changed in place, new ones inserted, some removed and some
+// moved: the runs between the changes are found by block hashes, the rest
+// is matched in several units, and the stream must not depend on how many
+// threads matched them.
+TEST(WriteDiff, ArchiveLikePairsDoNotDependOnTheThreads) {
+  std::mt19937 rng(240);
+  std::vector<Bytes> blocks;
+  for (int i = 0; i < 48; ++i) {
+    Bytes block = RandomBytes(rng, 40000 + rng() % 80000, i % 3 == 0 ? 6 : 256);
+    blocks.push_back(std::move(block));
+  }
+  Bytes old_file, new_file;
+  for (const Bytes& b : blocks) old_file.insert(old_file.end(), b.begin(), b.end());
+  size_t inserted = 0;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    Bytes b = blocks[(i * 7) % 5 == 0 ? (i + 13) % blocks.size() : i];  // some moved, some repeated
+    if (i % 9 == 4) continue;                                            // removed
+    if (i % 5 == 1)
+      for (size_t k = rng() % 64; k < b.size(); k += 1000 + rng() % 3000) b[k] ^= 0x11;  // edited in place
+    if (i % 4 == 2) {
+      const Bytes fresh = RandomBytes(rng, 200000 + rng() % 100000);  // new bytes before it
+      new_file.insert(new_file.end(), fresh.begin(), fresh.end());
+      inserted += fresh.size();
+    }
+    new_file.insert(new_file.end(), b.begin(), b.end());
+  }
+  DiffOptions options;
+  options.threads = 1;
+  const Bytes diff = WriteDiff(old_file, new_file, options);
+  bool ok = false;
+  EXPECT_TRUE(Decode(old_file, diff, &ok) == new_file);
+  EXPECT_TRUE(ok);
+  EXPECT_LT(diff.size(), inserted + inserted / 10);
+  for (const unsigned threads : {2u, 5u}) {
+    options.threads = threads;
+    EXPECT_TRUE(WriteDiff(old_file, new_file, options) == diff) << threads << " threads";
+  }
+}
+
+// Runs are exact, ascending and disjoint, and a run across the line between
+// two segments of the new file (each scanned on its own) is found as one.
+TEST(FindAnchors, RunsAreExactAndOneAcrossSegments) {
+  std::mt19937 rng(8);
+  const Bytes old_file = RandomBytes(rng, size_t{10} << 20);
+  Bytes new_file = RandomBytes(rng, 7 << 20);
+  const size_t across_from = new_file.size();
+  new_file.insert(new_file.end(), old_file.begin() + 1000001, old_file.begin() + 1000001 + (3 << 20));
+  const Bytes tail = RandomBytes(rng, 5000);
+  new_file.insert(new_file.end(), tail.begin(), tail.end());
+  new_file.insert(new_file.end(), old_file.begin() + 5000000, old_file.begin() + 5000000 + 6000);
+  new_file.insert(new_file.end(), old_file.begin() + 7000003, old_file.begin() + 7000003 + 3000);  // too short
+  for (const unsigned threads : {1u, 3u}) {
+    AnchorOptions options;
+    options.threads = threads;
+    const std::vector<Anchor> runs = FindAnchors(old_file, new_file, options);
+    ASSERT_EQ(runs.size(), 2u) << threads;
+    EXPECT_EQ(runs[0].new_pos, across_from);
+    EXPECT_EQ(runs[0].old_pos, 1000001u);
+    EXPECT_EQ(runs[0].length, 3u << 20);
+    EXPECT_EQ(runs[1].old_pos, 5000000u);
+    EXPECT_EQ(runs[1].length, 6000u);
+    for (const Anchor& a : runs)
+      EXPECT_TRUE(
+          std::equal(new_file.begin() + a.new_pos, new_file.begin() + a.new_end(), old_file.begin() + a.old_pos));
   }
 }
 

@@ -2,6 +2,7 @@
 // names compare without case: what the self-check refuses, what verify
 // reports, what inspect reads back.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "tests/unit/authoring_fixtures.h"
 #include "tools/authoring_error.h"
@@ -25,6 +26,40 @@ BuiltPatch WithResources(BuiltPatch patch, const AuthoredPatch& documents, const
   patch.documents = documents;
   patch.resources.assign(resources.begin(), resources.end());
   return patch;
+}
+
+// `bytes` with some of the eight bytes from `at` on changed so that the
+// CRC-32 stays the same: the CRC of a xor of two inputs of one length is the
+// xor of theirs and the CRC of zeros, so the change must be a combination of
+// single-bit changes whose CRCs cancel out (64 bits in a 32-bit space: one
+// exists).
+Bytes SameCrcOtherBytes(Bytes bytes, size_t at) {
+  Bytes zeros(bytes.size(), 0);
+  const auto crc = [&zeros] { return static_cast<uint32_t>(crc32(0, zeros.data(), static_cast<uInt>(zeros.size()))); };
+  const uint32_t base = crc();
+  uint32_t pivot_crc[32] = {};
+  uint64_t pivot_bits[32] = {};
+  for (int bit = 0; bit < 64; ++bit) {
+    zeros[at + bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+    uint32_t syndrome = crc() ^ base;
+    zeros[at + bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+    uint64_t bits = uint64_t{1} << bit;
+    for (int lead = 31; lead >= 0 && syndrome != 0; --lead) {
+      if (!((syndrome >> lead) & 1)) continue;
+      if (pivot_crc[lead] == 0) {
+        pivot_crc[lead] = syndrome;
+        pivot_bits[lead] = bits;
+        break;
+      }
+      syndrome ^= pivot_crc[lead];
+      bits ^= pivot_bits[lead];
+    }
+    if (syndrome != 0) continue;
+    for (int b = 0; b < 64; ++b)
+      if ((bits >> b) & 1) bytes[at + b / 8] ^= static_cast<uint8_t>(1 << (b % 8));
+    return bytes;
+  }
+  return bytes;
 }
 
 Variant OneFile(const std::string& old_path, const Bytes& old_bytes, const std::string& new_path,
@@ -137,6 +172,20 @@ TEST(Verify, EveryEditionAgainstItsTreesAndFaultsNamed) {
   EXPECT_FALSE(mismatch[0].ok());
   ASSERT_EQ(mismatch[0].differences.size(), 1u);
   EXPECT_EQ(mismatch[0].differences[0], "/qtr.exe: differs from the new tree's");
+
+  // A new tree whose executable has the rebuilt one's size and checksum but
+  // other bytes: the rebuilt file is compared byte for byte, not by its
+  // checksum.
+  std::vector<Edition> forged = {editions[0]};
+  const std::shared_ptr<const FileData> real = editions[0].new_tree->files.at("/qtr.exe").Load();
+  const Bytes other = SameCrcOtherBytes(Bytes(real->data(), real->data() + real->size()), real->size() / 2);
+  ASSERT_FALSE(other == Bytes(real->data(), real->data() + real->size()));
+  ASSERT_EQ(crc32(0, other.data(), static_cast<uInt>(other.size())),
+            crc32(0, real->data(), static_cast<uInt>(real->size())));
+  forged[0].new_tree->files["/qtr.exe"] = other;
+  const auto caught = VerifyPatch(resources, forged);
+  ASSERT_EQ(caught[0].differences.size(), 1u);
+  EXPECT_EQ(caught[0].differences[0], "/qtr.exe: differs from the new tree's");
 
   // An installation the patch does not know: the data file has other bytes.
   std::vector<Edition> foreign = {editions[0]};

@@ -1,9 +1,10 @@
 // The payload choice in both efforts, rebuilt as the patcher would (inflated,
-// then decoded against the old file), and zopfli's blocks joined into one
-// zlib stream at every kind of block boundary.
+// then decoded against the old file), and zlib's parallel parts joined into
+// one stream.
 #include "tools/payload.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <random>
 
@@ -70,13 +71,15 @@ TEST(MakePayload, EveryChoiceRebuildsTheFileInBothEfforts) {
     for (const Effort effort : {Effort::Fast, Effort::Best}) {
       PayloadOptions options;
       options.effort = effort;
-      const Payload payload = MakePayload(c.old_file, c.new_file, options);
+      const ByteSpan old_span = c.old_file ? ByteSpan(*c.old_file) : ByteSpan();
+      const ByteSpan* old_file = c.old_file ? &old_span : nullptr;
+      const Payload payload = MakePayload(old_file, c.new_file, options);
       const char* mode = effort == Effort::Fast ? "fast" : "best";
       EXPECT_FALSE(payload.bytes.empty()) << c.what << ", " << mode;
       EXPECT_EQ(payload.comp, c.comp) << c.what << ", " << mode;
       EXPECT_EQ(payload.diff, c.diff) << c.what << ", " << mode;
       EXPECT_TRUE(Rebuild(payload, c.old_file) == c.new_file) << c.what << ", " << mode;
-      EXPECT_TRUE(MakePayload(c.old_file, c.new_file, options).bytes == payload.bytes) << c.what << ", " << mode;
+      EXPECT_TRUE(MakePayload(old_file, c.new_file, options).bytes == payload.bytes) << c.what << ", " << mode;
     }
   }
 }
@@ -88,7 +91,8 @@ TEST(MakePayload, BestIsNoLargerAndReportsItsStages) {
   new_file.insert(new_file.begin() + 200000, inserted.begin(), inserted.end());
   PayloadOptions options;
   options.effort = Effort::Fast;
-  const Payload fast = MakePayload(&old_file, new_file, options);
+  const ByteSpan old_span(old_file);
+  const Payload fast = MakePayload(&old_span, new_file, options);
   std::vector<std::string> stages;
   int calls = 0;
   options.effort = Effort::Best;
@@ -97,47 +101,62 @@ TEST(MakePayload, BestIsNoLargerAndReportsItsStages) {
     EXPECT_LE(done, total) << stage;
     if (stages.empty() || stages.back() != stage) stages.push_back(stage);
   };
-  const Payload best = MakePayload(&old_file, new_file, options);
+  const Payload best = MakePayload(&old_span, new_file, options);
   EXPECT_LT(best.bytes.size(), fast.bytes.size());
   EXPECT_TRUE(Rebuild(best, &old_file) == new_file);
-  EXPECT_EQ(stages, (std::vector<std::string>{"indexing", "matching", "deflating best"}));
+  EXPECT_EQ(stages, (std::vector<std::string>{"finding runs", "indexing", "matching", "deflating best"}));
   EXPECT_LT(calls, 1000);
 }
 
-// Zopfli's blocks end at any bit; joined, they must make one stream.
-// Noise blocks become stored blocks, whose padding depends on the bit where
-// they start: blocks of words before them leave that anywhere in a byte.
-Bytes WordsThenNoise(size_t size, uint32_t seed) {
-  constexpr size_t kBlock = 32768;
-  Bytes data;
-  for (size_t at = 0; at < size; at += kBlock) {
-    const Bytes part = (at / kBlock) % 2 == 0 ? Words(kBlock, seed + static_cast<uint32_t>(at)) : Noise(kBlock, seed);
-    data.insert(data.end(), part.begin(), part.end());
-  }
-  data.resize(size);
-  return data;
-}
-
-TEST(CompressBest, BlocksJoinAtEveryBoundary) {
-  constexpr size_t kBlock = 32768;
-  for (const size_t size : {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock + 7, 9 * kBlock}) {
+// Over 1 MiB, zlib's deflate runs in parts of 1 MiB, each primed with the
+// 32 KiB before it and ended by a sync flush: joined, they must make one
+// stream with one Adler-32, the same for any number of threads, and the
+// limit must stop exactly the streams longer than it.
+TEST(Compress, PartsJoinIntoOneStreamWhateverTheThreads) {
+  constexpr size_t kPart = size_t{1} << 20;
+  for (const size_t size : {kPart + 1, 2 * kPart + 12345}) {
     for (const bool noisy : {false, true}) {
       const Bytes data = noisy ? Noise(size, static_cast<uint32_t>(size)) : Words(size, static_cast<uint32_t>(size));
-      const Bytes stream = CompressBest(data);
+      const Bytes stream = Compress(data, {}, 1);
       Bytes back;
       ASSERT_TRUE(Inflate(stream, back)) << size << (noisy ? " noise" : " words");
       EXPECT_TRUE(back == data) << size;
-      EXPECT_TRUE(CompressBest(data) == stream) << size;
-      if (!noisy && size > kBlock) {
-        EXPECT_LT(stream.size(), Compress(data).size()) << size;
-      }
+      EXPECT_TRUE(Compress(data, {}, 3) == stream) << size;
+      Bytes within;
+      EXPECT_TRUE(CompressWithin(data, stream.size(), within, {}, 2)) << size;
+      EXPECT_TRUE(within == stream) << size;
+      EXPECT_FALSE(CompressWithin(data, stream.size() - 1, within, {}, 2)) << size;
+      EXPECT_TRUE(within.empty()) << size;
     }
   }
-  for (uint32_t seed = 1; seed <= 4; ++seed) {
-    const Bytes data = WordsThenNoise(4 * kBlock + seed, seed);
+  // Noise repeated across a join: the part after it finds its matches in the
+  // dictionary, so the stream is hardly longer than one deflate call's.
+  const Bytes block = Noise(20000, 9);
+  Bytes repeated;
+  while (repeated.size() < 2 * kPart + 100000) repeated.insert(repeated.end(), block.begin(), block.end());
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+  Bytes single(deflateBound(&z, static_cast<uLong>(repeated.size())));
+  z.next_in = repeated.data();
+  z.avail_in = static_cast<uInt>(repeated.size());
+  z.next_out = single.data();
+  z.avail_out = static_cast<uInt>(single.size());
+  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  const size_t single_size = z.total_out;
+  deflateEnd(&z);
+  EXPECT_LT(Compress(repeated).size(), single_size + 64);
+}
+
+TEST(CompressBest, SmallerThanZlibAndInflatable) {
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{70000}, size_t{1} << 20}) {
+    const Bytes data = Words(size, static_cast<uint32_t>(size) + 1);
+    const Bytes stream = CompressBest(data);
     Bytes back;
-    ASSERT_TRUE(Inflate(CompressBest(data), back)) << "words then noise, seed " << seed;
-    EXPECT_TRUE(back == data) << seed;
+    ASSERT_TRUE(Inflate(stream, back)) << size;
+    EXPECT_TRUE(back == data) << size;
+    if (size > 1000) {
+      EXPECT_LT(stream.size(), Compress(data).size()) << size;
+    }
   }
 }
 
