@@ -175,5 +175,5 @@ std::string ApplyCostLine(const ApplyCost& cost) {
   std::snprintf(read, sizeof read, "%.1f MB", static_cast<double>(cost.page_bytes) / 1e6);
   return Grouped(cost.page_loads) + " page loads for " + Grouped(cost.old_pages) + " pages (" + read + " read), " +
          Grouped(cost.copies) + " copies, " + Grouped(cost.seeks) + " seeks, " + Grouped(cost.literal_bytes) +
-         " literal bytes, diff " + Grouped(cost.diff_size) + " bytes";
+         " literal bytes, diff stream " + Grouped(cost.diff_size) + " bytes before zlib";
 }

@@ -2,6 +2,7 @@
 
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <set>
 #include <thread>
@@ -71,13 +72,28 @@ void CheckShortNameForms(const Variant& v, const VariantPlan& plan) {
 // upcase table folds the letter the file would be left under its old name
 // (or added and then deleted as the old one), on one that does not the
 // patcher would find no file to update.
-VariantPlan PlanVariant(const Variant& v) {
+// `progress` (may be empty) hears of the comparison of files that have the
+// same size in both trees, the only ones whose bytes are read: the
+// variant's number of `count`, and the bytes compared so far.
+VariantPlan PlanVariant(const Variant& v, const std::function<void(const BuildProgress&)>& progress, size_t index,
+                        size_t count) {
   VariantPlan plan;
   std::map<std::string, const std::pair<const std::string, TreeFile>*> old_by_key;
   for (const auto& entry : v.old_tree.files) old_by_key.emplace(FoldCase(entry.first), &entry);
+  uint64_t compared = 0, to_compare = 0;
+  if (progress) {
+    for (const auto& [path, file] : v.new_tree.files) {
+      const auto old = old_by_key.find(FoldCase(path));
+      if (old != old_by_key.end() && old->second->second.size() == file.size()) to_compare += file.size();
+    }
+  }
   for (const auto& [path, file] : v.new_tree.files) {
     const std::string key = FoldCase(path);
     const auto old = old_by_key.find(key);
+    if (progress && old != old_by_key.end() && old->second->second.size() == file.size()) {
+      progress({"comparing", path, index, count, compared, to_compare});
+      compared += file.size();
+    }
     if (old == old_by_key.end()) {
       plan.changes[key] = {Added, path, nullptr, &file, ""};
       continue;
@@ -133,15 +149,18 @@ bool SameChange(const Change& a, const Change& b) {
 
 // Files the patcher reads or writes through its 32-bit readers.
 void CheckSizeLimits(const Change& change) {
-  auto check = [&](const TreeFile* file, const char* which) {
-    if (file != nullptr && file->size() >= kFileSizeLimit)
-      throw AuthoringError(std::string(which) + " file is " + SizeText(file->size()) + ", and the patcher reads and " +
-                           "writes only files below 2 GiB: " + change.path +
-                           " (files of any size that do not change are left alone)");
-  };
   if (change.kind == Deleted) return;
-  check(change.new_file, change.kind == Added ? "the added" : "the updated");
-  if (change.kind == Updated) check(change.old_file, "the old version of an updated");
+  // A file written whole needs only its new version read by the patcher;
+  // one rebuilt from a diff, both.
+  const bool old_read = change.kind == Updated;
+  if (change.new_file->size() < kFileSizeLimit && !(old_read && change.old_file->size() >= kFileSizeLimit)) return;
+  // An updated file is one the old tree has, whether rebuilt or written whole.
+  const std::string what = change.old_file == nullptr
+                               ? "the added file " + change.path + " is " + SizeText(change.new_file->size())
+                               : "the updated file " + change.path + " is " + SizeText(change.old_file->size()) +
+                                     " in the old version and " + SizeText(change.new_file->size()) + " in the new one";
+  throw AuthoringError(what + ", and the patcher reads and writes only files below 2 GiB (files of any size that do " +
+                       "not change are left alone)");
 }
 
 // Fills the entry's sizes and checksums and returns the smallest payload
@@ -371,7 +390,13 @@ uint64_t JobBytes(const PayloadJob& job) {
 void MakePayloads(const std::vector<PayloadJob>& jobs, BuiltPatch& patch, const BuildOptions& options) {
   std::vector<Bytes> payloads(jobs.size());
   std::vector<std::exception_ptr> errors(jobs.size());
+  // The payloads' bytes bound the patch from below: once they exceed what a
+  // patcher can load, nothing made after them can help.
+  std::atomic<uint64_t> carried{0};
+  std::atomic<bool> too_large{false};
+  std::vector<char> made(jobs.size(), 0);
   const auto make = [&](size_t i, unsigned threads, bool report_stages) {
+    if (too_large) return;
     const PayloadJob& job = jobs[i];
     AuthoredFile& f = patch.documents.groups[job.group].files[job.file];
     PayloadOptions payload_options;
@@ -386,6 +411,8 @@ void MakePayloads(const std::vector<PayloadJob>& jobs, BuiltPatch& patch, const 
     } catch (...) {
       errors[i] = std::current_exception();
     }
+    made[i] = 1;
+    if ((carried += payloads[i].size()) > options.payload_limit) too_large = true;
   };
   std::vector<size_t> small;
   for (size_t i = 0; i < jobs.size(); ++i)
@@ -396,10 +423,21 @@ void MakePayloads(const std::vector<PayloadJob>& jobs, BuiltPatch& patch, const 
         if (options.progress)
           options.progress({"payload", jobs[small[done - 1]].change->path, done, jobs.size(), 0, 1});
       });
-  for (size_t i = 0; i < jobs.size(); ++i) {
+  for (size_t i = 0; i < jobs.size() && !too_large; ++i) {
     if (JobBytes(jobs[i]) < kSharedThreadsFrom) continue;
     if (options.progress) options.progress({"payload", jobs[i].change->path, i + 1, jobs.size(), 0, 1});
     make(i, options.threads, true);
+  }
+  if (too_large) {
+    std::vector<PayloadSize> sizes;
+    for (size_t i = 0; i < jobs.size(); ++i)
+      if (made[i])
+        sizes.push_back({jobs[i].change->path, payloads[i].size(),
+                         patch.documents.groups[jobs[i].group].files[jobs[i].file].diff});
+    throw AuthoringError("the payloads of " + std::to_string(sizes.size()) + " of the " + std::to_string(jobs.size()) +
+                         " files to carry already come to " + SizeText(carried) + ", more than the " +
+                         SizeText(options.payload_limit) + " a patch may carry (a 32-bit process cannot be relied " +
+                         "on to load a larger one): split the patch; " + LargestPayloads(sizes));
   }
   for (size_t i = 0; i < jobs.size(); ++i) {
     if (errors[i]) std::rethrow_exception(errors[i]);
@@ -409,6 +447,16 @@ void MakePayloads(const std::vector<PayloadJob>& jobs, BuiltPatch& patch, const 
 }
 
 }  // namespace
+
+std::string LargestPayloads(std::vector<PayloadSize> payloads, size_t most) {
+  std::stable_sort(payloads.begin(), payloads.end(),
+                   [](const PayloadSize& a, const PayloadSize& b) { return a.bytes > b.bytes; });
+  std::string text = "the largest payloads:";
+  for (size_t i = 0; i < payloads.size() && i < most; ++i)
+    text += std::string(i ? "," : "") + " " + payloads[i].path + " " + SizeText(payloads[i].bytes) +
+            (payloads[i].diff ? " (diff)" : " (whole file)");
+  return text;
+}
 
 PatchManifest DefaultHeader(const std::string& from, const std::string& to) {
   PatchManifest header;
@@ -479,7 +527,7 @@ BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest&
       for (const auto& folder : tree->folders) CheckCarriablePath(folder);
     }
     CheckFileFolderClash(v);
-    patch.plans.push_back(PlanVariant(v));
+    patch.plans.push_back(PlanVariant(v, options.progress, patch.plans.size() + 1, variants.size()));
   }
   const std::vector<VariantPlan>& plans = patch.plans;
 

@@ -25,6 +25,18 @@ constexpr int kLastResourceId = 65535;
 // Files the patcher reads or writes through its 32-bit readers (added and
 // updated files, their old versions, key files) must be smaller than this.
 constexpr uint64_t kFileSizeLimit = uint64_t{1} << 31;
+// A patch executable above this may not find room in a 32-bit process's
+// address space.
+constexpr uint64_t kLoadableImage = uint64_t{1} << 30;
+
+// "the largest payloads: /a.pak 600.0 MiB (diff), ...": the `most` largest of
+// (path, payload bytes, diff?), for messages about a patch too large.
+struct PayloadSize {
+  std::string path;
+  uint64_t bytes = 0;
+  bool diff = false;
+};
+std::string LargestPayloads(std::vector<PayloadSize> payloads, size_t most = 5);
 
 // The game's own registry locations, used when none are given.
 PatchManifest DefaultHeader(const std::string& from, const std::string& to);
@@ -84,6 +96,9 @@ struct BuildOptions {
   // one thread each; larger ones one at a time, each on every thread. The
   // patch is the same for any number.
   unsigned threads = 0;
+  // What the payloads may come to; once those made exceed it the patch is
+  // refused at once, before the rest are made.
+  uint64_t payload_limit = kLoadableImage;
   // Called from the calling thread only.
   std::function<void(const BuildProgress&)> progress;
 };

@@ -158,7 +158,8 @@ std::set<std::string> FoldersOf(const FileTree& tree) {
   return folders;
 }
 
-FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
+FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options,
+                  const std::function<void(size_t files)>& progress) {
   std::error_code ec;
   const fs::path root = fs::u8path(dir);
   const fs::file_status root_status = fs::status(root, ec);
@@ -219,6 +220,7 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options) {
     const uintmax_t size = fs::file_size(p, ec);
     if (ec) throw AuthoringError("cannot read " + Display(p) + ": " + ec.message());
     tree.files.emplace(relative, TreeFile::OnDisk(p, size));
+    if (progress && tree.files.size() % 256 == 0) progress(tree.files.size());
   }
   if (ec) throw AuthoringError("cannot read installation tree " + dir + " after " + Display(last) + ": " + ec.message());
   return tree;
@@ -236,6 +238,12 @@ std::string SizeText(uint64_t n) {
     std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(n));
   }
   return text;
+}
+
+std::string SpaceText(int64_t bytes) {
+  const std::string exact = std::to_string(bytes) + " bytes";
+  // SizeText counts bytes itself below 10 KiB.
+  return bytes < (10 << 10) ? exact : exact + " (" + SizeText(static_cast<uint64_t>(bytes)) + ")";
 }
 
 Bytes ReadWholeFile(const std::string& path) {

@@ -5,6 +5,7 @@
 // does not touch) can be compared.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -71,10 +72,17 @@ struct ReadTreeOptions {
 // missing tree or one that is a file, an unreadable folder, a symbolic link
 // (unless followed), a device, pipe or socket, a path CheckCarriablePath
 // refuses, and two paths that name one file on Windows (FoldCase).
-FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options = ReadTreeOptions());
+// `progress` (may be empty) hears the number of files listed so far, now and
+// then.
+FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options = ReadTreeOptions(),
+                  const std::function<void(size_t files)>& progress = nullptr);
 
 // A byte count as people read it: "812 bytes", "40.2 KiB", "13.6 MiB", "2.1 GiB".
 std::string SizeText(uint64_t bytes);
+
+// A space figure the patcher compares byte for byte (required_space), exact
+// and as people read it: "17794997 bytes (17.0 MiB)", "812 bytes".
+std::string SpaceText(int64_t bytes);
 
 // Reads a whole file; raises AuthoringError when it cannot.
 Bytes ReadWholeFile(const std::string& path);

@@ -14,8 +14,6 @@ constexpr uint16_t kProgressDialog = 102;
 // The string tables hold ids 200..225: blocks of 16 ids, numbered from 1.
 constexpr uint16_t kFirstStringBlock = 200 / 16 + 1, kLastStringBlock = 225 / 16 + 1;
 constexpr uint16_t kLanguages[] = {0x0407, 0x0409, 0x040A, 0x040C, 0x0410, 0x0411, 0x0415, 0x0419};
-// Above this an image may not find room in a 32-bit process's address space.
-constexpr size_t kLoadableImage = size_t{1} << 30;
 
 std::vector<ResourceEntry> Resources(const Bytes& image, const std::string& what) {
   try {
@@ -65,9 +63,16 @@ Bytes MakePatchExecutable(const Bytes& stub, const BuiltPatch& patch) {
   } catch (const AuthoringError& e) {
     throw AuthoringError(std::string("stub executable: ") + e.what());
   }
-  if (image.size() > kLoadableImage)
-    throw AuthoringError("the patch executable would be " + std::to_string(image.size() >> 20) +
-                         " MiB; a 32-bit process cannot be relied on to load more than 1024 MiB: split the patch");
+  if (image.size() > kLoadableImage) {
+    std::vector<PayloadSize> sizes;
+    for (const auto& g : patch.documents.groups)
+      for (const auto& f : g.files)
+        for (const auto& r : patch.resources)
+          if (f.kind != Deleted && r.first == f.id) sizes.push_back({f.subpath, r.second.size(), f.diff});
+    throw AuthoringError("the patch executable would be " + SizeText(image.size()) + ", more than the " +
+                         SizeText(kLoadableImage) + " a 32-bit process can be relied on to load: split the patch; " +
+                         LargestPayloads(sizes));
+  }
   size_t found = 0;
   for (const auto& r : Resources(image, "patch executable")) {
     if (!IsData(r)) continue;

@@ -40,7 +40,9 @@ std::string TreePath(const FilePatch& entry) {
 // a whole.
 class RebuiltFile {
  public:
-  explicit RebuiltFile(const TreeFile* expected) : expected_(expected) {
+  // `written` is told the bytes taken so far now and then; it may be empty.
+  RebuiltFile(const TreeFile* expected, std::function<void(uint64_t)> written)
+      : expected_(expected), written_(std::move(written)) {
     if (expected_ != nullptr) expected_data_ = expected_->Load();
   }
   RebuiltFile(const RebuiltFile&) = delete;
@@ -60,6 +62,7 @@ class RebuiltFile {
 
  private:
   static constexpr uint64_t kReleaseEvery = uint64_t{64} << 20;
+  static constexpr uint64_t kReportEvery = uint64_t{16} << 20;
 
   bool Take(const uint8_t* bytes, size_t count) {
     crc_ = crc32(crc_, bytes, static_cast<uInt>(count));
@@ -69,6 +72,7 @@ class RebuiltFile {
       equal_ = size_ + count <= expected_data_->size() &&
                std::equal(bytes, bytes + count, expected_data_->data() + size_);
     }
+    if (written_ && (size_ + count) / kReportEvery != size_ / kReportEvery) written_(size_ + count);
     size_ += count;
     if (expected_data_ && size_ - released_ >= kReleaseEvery) {
       expected_data_->Release(0, static_cast<size_t>(size_));
@@ -78,6 +82,7 @@ class RebuiltFile {
   }
 
   const TreeFile* expected_;
+  const std::function<void(uint64_t)> written_;
   std::shared_ptr<const FileData> expected_data_;
   Bytes kept_;
   uLong crc_ = crc32(0, Z_NULL, 0);
@@ -101,15 +106,30 @@ class Run {
   void Go(RunResult& result) {
     FilePatchList list = Plan(result);
     std::vector<bool> checksum_needed = Preflight(list);
+    for (const auto& entry : list) total_ += NewBytes(*entry);
     for (size_t i = 0; i < list.size(); ++i) {
       const FilePatch& entry = *list[i];
       EntryRecord record{entry.kind, TreePath(entry), EntryOutcome::Written};
+      Report(record.path, 0);
       record.outcome = Apply(entry, record.path, checksum_needed[i]);
+      done_ += NewBytes(entry);
       result.entries.push_back(record);
     }
+    Report("", 0);
   }
 
  private:
+  // What the entry writes, as its manifest says.
+  static uint64_t NewBytes(const FilePatch& entry) {
+    const int64_t size = entry.kind == Deleted ? 0 : ParseInt64(entry.size);
+    return size > 0 ? static_cast<uint64_t>(size) : 0;
+  }
+
+  // The entries done, and `within` bytes of the one at work.
+  void Report(const std::string& path, uint64_t within) {
+    if (hooks_.progress) hooks_.progress(path, done_ + within, total_);
+  }
+
   FilePatchList Plan(RunResult& result) {
     const WideText base = FreshInstallationDirectory();
     const FileChecksum checksum = [&](const WideText& path, NarrowText& text) {
@@ -215,7 +235,8 @@ class Run {
     if (file->content.size() >= kReadableLimit)
       throw Stop{RunEnd::DiskError, path, "the installed file is 2 GiB or more, beyond the diff applier"};
     const std::shared_ptr<const FileData> old_file = file->content.Load();
-    RebuiltFile rebuilt(hooks_.expected ? hooks_.expected(path) : nullptr);
+    RebuiltFile rebuilt(hooks_.expected ? hooks_.expected(path) : nullptr,
+                        [&](uint64_t written) { Report(path, written); });
     ApplyCost cost;
     bool decoded = false;
     try {
@@ -261,6 +282,7 @@ class Run {
   const PatchResources& resources_;
   InstallationModel& installation_;
   const RunHooks& hooks_;
+  uint64_t done_ = 0, total_ = 0;
 };
 
 }  // namespace

@@ -89,10 +89,15 @@ using DiffObserver = std::function<void(const std::string& path, const ApplyCost
 // one that is not).
 using ExpectedFile = std::function<const TreeFile*(const std::string& path)>;
 
+// Called as the run's install phase goes on: the entry at work, and the
+// bytes of new files written so far of all the entries will write.
+using RunProgress = std::function<void(const std::string& path, uint64_t done, uint64_t total)>;
+
 struct RunHooks {
   SettleFile settle;
   DiffObserver on_diff;
   ExpectedFile expected;
+  RunProgress progress;
 };
 
 // Runs the patch in `resources` over `installation` from the file plan on

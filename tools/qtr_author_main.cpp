@@ -249,6 +249,21 @@ void WriteOutDir(const std::string& dir, const BuiltPatch& patch) {
   }
 }
 
+// Reads a tree, the status line counting its files.
+FileTree ReadTreeShown(const std::string& dir, const ReadTreeOptions& options, Progress& progress) {
+  progress.Show("reading " + dir);
+  return ReadTree(dir, options,
+                  [&](size_t files) { progress.Show("reading " + dir + ": " + std::to_string(files) + " files"); });
+}
+
+// "[2/3] comparing /data/a.pak 41%": the file's place among the stage's, and
+// how far the stage is (by bytes where it counts them, else by files).
+std::string StatusOf(const BuildProgress& p) {
+  const uint64_t percent = p.total > 1 ? p.done * 100 / p.total : p.count > 0 ? p.index * 100 / p.count : 0;
+  return "[" + std::to_string(p.index) + "/" + std::to_string(p.count) + "] " + p.stage +
+         (p.path.empty() ? "" : " " + p.path) + " " + std::to_string(percent) + "%";
+}
+
 int Make(const Arguments& a, PatchManifest header) {
   if (a.trees.empty()) Usage("no --old and --new trees given");
   for (const auto& t : a.trees)
@@ -267,24 +282,19 @@ int Make(const Arguments& a, PatchManifest header) {
   for (size_t i = 0; i < a.trees.size(); ++i) {
     Variant v;
     v.name = a.trees[i].name.empty() ? "variant" + std::to_string(i + 1) : a.trees[i].name;
-    progress.Show("reading " + a.trees[i].old_dir);
-    v.old_tree = ReadTree(a.trees[i].old_dir, {a.follow_links});
-    progress.Show("reading " + a.trees[i].new_dir);
-    v.new_tree = ReadTree(a.trees[i].new_dir, {a.follow_links});
+    v.old_tree = ReadTreeShown(a.trees[i].old_dir, {a.follow_links}, progress);
+    v.new_tree = ReadTreeShown(a.trees[i].new_dir, {a.follow_links}, progress);
     variants.push_back(std::move(v));
   }
   BuildOptions options;
   options.key_file = a.key_file;
   options.fast = a.fast;
   options.threads = a.threads;
-  options.progress = [&progress](const BuildProgress& p) {
-    progress.Show("[" + std::to_string(p.index) + "/" + std::to_string(p.count) + "] " + p.stage + " " + p.path +
-                  (p.total > 1 ? " " + std::to_string(p.done * 100 / p.total) + "%" : ""));
-  };
+  options.progress = [&progress](const BuildProgress& p) { progress.Show(StatusOf(p)); };
   progress.Show("comparing the trees");
   const BuiltPatch patch = BuildPatch(variants, header, options);
   progress.Show("self-check: applying the patch to every variant");
-  const std::vector<VariantCheck> checks = SelfCheck(patch, variants);
+  const std::vector<VariantCheck> checks = SelfCheck(patch, variants, options.progress);
   const Bytes image = MakePatchExecutable(stub, patch);
   progress.Done();
 
@@ -325,16 +335,15 @@ int Verify(const Arguments& a) {
     Edition e;
     e.old_dir = t.old_dir;
     e.new_dir = t.new_dir;
-    progress.Show("reading " + t.old_dir);
-    e.old_tree = ReadTree(t.old_dir, {a.follow_links, true});
-    if (!t.new_dir.empty()) {
-      progress.Show("reading " + t.new_dir);
-      e.new_tree = ReadTree(t.new_dir, {a.follow_links});
-    }
+    e.old_tree = ReadTreeShown(t.old_dir, {a.follow_links, true}, progress);
+    if (!t.new_dir.empty()) e.new_tree = ReadTreeShown(t.new_dir, {a.follow_links}, progress);
     editions.push_back(std::move(e));
   }
   progress.Show("applying the patch");
-  const std::vector<EditionResult> results = VerifyPatch(resources, editions);
+  const std::vector<EditionResult> results =
+      VerifyPatch(resources, editions, [&](size_t edition, const std::string& path, uint64_t done, uint64_t total) {
+        progress.Show(StatusOf({"applying the patch", path, edition, editions.size(), done, total}));
+      });
   progress.Done();
   std::fputs((a.json ? VerifyJson(editions, results) : VerifyText(editions, results)).c_str(), stdout);
   return std::all_of(results.begin(), results.end(), [](const EditionResult& r) { return r.ok(); }) ? 0 : 1;

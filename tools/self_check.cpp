@@ -35,7 +35,8 @@ PatchResources ResourcesOf(const BuiltPatch& patch) {
   return resources;
 }
 
-std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants) {
+std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants,
+                                    const std::function<void(const BuildProgress&)>& progress) {
   const PatchResources resources = ResourcesOf(patch);
   std::vector<VariantCheck> checks;
   for (size_t index = 0; index < variants.size(); ++index) {
@@ -57,6 +58,10 @@ std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<V
       const auto wanted = new_files.find(FoldCase(path));
       return wanted == new_files.end() ? nullptr : wanted->second;
     };
+    if (progress)
+      hooks.progress = [&](const std::string& path, uint64_t done, uint64_t total) {
+        progress({"self-check", path, index + 1, variants.size(), done, total});
+      };
     InstallationModel installation(v.old_tree);
     check.run = SimulateRun(resources, installation, hooks);
     if (check.run.end != RunEnd::Success)

@@ -26,5 +26,8 @@ struct VariantCheck {
 PatchResources ResourcesOf(const BuiltPatch& patch);
 
 // Raises AuthoringError naming the variant and the first file that would not
-// be rebuilt, or the entry a rerun would stop at.
-std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants);
+// be rebuilt, or the entry a rerun would stop at. `progress` (may be empty)
+// hears of each variant's run: stage "self-check", the variant's number,
+// the entry at work and the bytes the run has written.
+std::vector<VariantCheck> SelfCheck(const BuiltPatch& patch, const std::vector<Variant>& variants,
+                                    const std::function<void(const BuildProgress&)>& progress = nullptr);

@@ -75,7 +75,7 @@ std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& 
       if (c.files[k] > 0)
         counts += (counts.empty() ? "" : ", ") + std::to_string(c.files[k]) + " " + KindName(k) + " (" + SizeText(c.bytes[k]) + ")";
     line(GroupTitle(g) + ": " + counts + "; payloads " + SizeText(c.stored) + ", required_space " +
-         SizeText(static_cast<uint64_t>(g.RequiredSpace())));
+         SpaceText(g.RequiredSpace()));
     if (!options.list_files) continue;
     for (const auto& f : g.files) {
       std::string text = "  " + KindColumn(f.kind) + f.subpath;

@@ -48,7 +48,8 @@ bool EditionResult::ok() const {
   return run.end == RunEnd::Success && rerun.end == RunEnd::Success && differences.empty();
 }
 
-std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const std::vector<Edition>& editions) {
+std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const std::vector<Edition>& editions,
+                                       const VerifyProgress& progress) {
   std::vector<EditionResult> results;
   for (const Edition& edition : editions) {
     EditionResult result;
@@ -67,10 +68,15 @@ std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const st
       const auto found = wanted.find(FoldCase(path));
       return found == wanted.end() ? nullptr : found->second;
     };
+    if (progress)
+      hooks.progress = [&](const std::string& path, uint64_t done, uint64_t total) {
+        progress(results.size() + 1, path, done, total);
+      };
     InstallationModel installation(edition.old_tree);
     result.run = SimulateRun(resources, installation, hooks);
     if (result.run.end == RunEnd::Success) {
       if (edition.new_tree) Compare(installation, *edition.new_tree, result.differences);
+      hooks.progress = nullptr;
       result.rerun = SimulateRun(resources, installation, hooks);
     }
     results.push_back(std::move(result));
@@ -88,7 +94,7 @@ std::string VerifyText(const std::vector<Edition>& editions, const std::vector<E
     std::string packs;
     for (int id : r.run.packs) packs += " " + std::to_string(id);
     out += "  packs read:" + (packs.empty() ? std::string(" none") : packs) + "; required_space " +
-           std::to_string(r.run.required_space) + "\n";
+           SpaceText(r.run.required_space) + "\n";
     for (const auto& entry : r.run.entries)
       out += "  " + KindColumn(entry.kind) +
              entry.path + "  " + OutcomeText(entry.outcome) + "\n";

@@ -139,6 +139,36 @@ TEST(BuildPatch, SameInputSameBytes) {
 
 // Versions as the patcher compares them: major << 16 | minor, so 1.1 and
 // 1.01 are one version and 1.10 is above 1.9.
+// Payloads that outgrow what a patcher can load are refused as soon as those
+// made pass the limit, with the largest named, not after every payload and
+// the self-check.
+TEST(BuildPatch, PayloadsOverTheLimitAreRefusedAsSoonAsTheyPassIt) {
+  std::mt19937 random(7);
+  Variant v;
+  v.name = "only";
+  v.old_tree.files["/keep.txt"] = Bytes{'k'};
+  v.new_tree.files["/keep.txt"] = Bytes{'k'};
+  for (int i = 0; i < 4; ++i) {
+    Bytes noise(64 << 10);
+    for (auto& byte : noise) byte = static_cast<uint8_t>(random());
+    v.new_tree.files["/f" + std::to_string(i) + ".bin"] = noise;
+  }
+  BuildOptions options;
+  options.threads = 1;
+  options.payload_limit = 100 << 10;
+  try {
+    BuildPatch({v}, DefaultHeader("1.00", "1.01"), options);
+    FAIL() << "the payloads passed the limit unrefused";
+  } catch (const AuthoringError& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("the payloads of 2 of the 4 files to carry already come to 128.0 KiB"), std::string::npos)
+        << what;
+    EXPECT_NE(what.find("the largest payloads: /f0.bin 64.0 KiB (whole file), /f1.bin 64.0 KiB (whole file)"),
+              std::string::npos)
+        << what;
+  }
+}
+
 TEST(CheckVersions, RefusesEveryPairThePatcherCannotApply) {
   const std::pair<const char*, const char*> good[] = {{"1.00", "1.01"}, {"1.9", "1.10"}, {"1.99", "2.0"},
                                                       {"0.1", "0.2"}, {"32767.0", "32767.65535"}};
