@@ -84,6 +84,30 @@ void Kill(HWND window) {
 // registry.
 using Point = std::function<bool(HWND window, const TempTree& tree)>;
 
+// Runs the big patch on `tree` and, once `reached` holds, calls `act` with
+// the window, and with `again` on every look after that until the run ends.
+RunRecord RunWatched(const TempTree& tree, const Point& reached, const std::function<void(HWND)>& act, bool again) {
+  std::atomic<bool> finished{false};
+  std::thread watcher([&] {
+    HWND reached_at = nullptr;
+    while (!finished) {
+      if (reached_at == nullptr) {
+        HWND window = FindWindowW(nullptr, kCaption);
+        if (window != nullptr && reached(window, tree)) reached_at = window;
+      }
+      if (reached_at != nullptr) {
+        act(reached_at);
+        if (!again) return;
+      }
+      Sleep(1);
+    }
+  });
+  RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
+  finished = true;
+  watcher.join();
+  return run;
+}
+
 struct Interruption {
   const char* name;
   Point reached;
@@ -110,23 +134,7 @@ class PatchInterrupted : public ::testing::TestWithParam<Interruption> {
   }
 
   // Runs the patcher and kills it as soon as `reached` holds.
-  RunRecord RunAndKill(const Point& reached) {
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-      while (!finished) {
-        HWND window = FindWindowW(nullptr, kCaption);
-        if (window != nullptr && reached(window, tree)) {
-          Kill(window);
-          return;
-        }
-        Sleep(1);
-      }
-    });
-    RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
-    finished = true;
-    watcher.join();
-    return run;
-  }
+  RunRecord RunAndKill(const Point& reached) { return RunWatched(tree, reached, Kill, false); }
 
   RegistryKeyGuard registry{kKey};
   TempTree tree;
@@ -314,20 +322,7 @@ class PatchOnAFullDisk : public ::testing::TestWithParam<FullDisk> {
   // keeps it full until the run ends, as a download going on beside it
   // would: what the run frees is taken again.
   RunRecord RunAndFill(const Point& reached) {
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-      bool filling = false;
-      while (!finished) {
-        HWND window = filling ? nullptr : FindWindowW(nullptr, kCaption);
-        filling = filling || (window != nullptr && reached(window, disk.tree()));
-        if (filling) disk.Fill();
-        Sleep(1);
-      }
-    });
-    RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
-    finished = true;
-    watcher.join();
-    return run;
+    return RunWatched(disk.tree(), reached, [this](HWND) { disk.Fill(); }, true);
   }
 
   RegistryKeyGuard registry{kKey};
