@@ -9,23 +9,9 @@
 #   flush_order_test.sh UIDRIVER PATCHER PHASES_PATCH_DIR
 set -euo pipefail
 uidriver=$1 patcher=$2 fixtures=$3
-dir=$WINEPREFIX/drive_c/qtr_flush
-key='HKLM\SOFTWARE\QtrPhases'
-debug='HKCU\Software\Wine\Debug'
-trace=$(mktemp)
-cleanup() {
-  rm -rf "$dir" "$trace"
-  wine reg delete "$key" /f >/dev/null 2>&1 || true
-  wine reg delete "$debug" /v RelayInclude /f >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-
-rm -rf "$dir"
-cp -r "$fixtures/before" "$dir"
-wine reg add "$key" /v InstallDir /t REG_SZ /d 'C:\qtr_flush' /f >/dev/null 2>&1
-wine reg add "$key" /v Version /t REG_SZ /d 1.00 /f >/dev/null 2>&1
-wine reg add "$debug" /v RelayInclude /t REG_SZ \
-  /d 'kernel32.CreateFileW;kernel32.FlushFileBuffers;kernel32.CloseHandle;kernel32.DeleteFileW' /f >/dev/null 2>&1
+. "$(dirname "$0")/relay_trace.sh"
+relay_trace_setup qtr_flush "$fixtures" \
+  'kernel32.CreateFileW;kernel32.FlushFileBuffers;kernel32.CloseHandle;kernel32.DeleteFileW'
 WINEDEBUG=+relay wine "$uidriver" --answer 6 --timeout 60000 -- "$patcher" >/dev/null 2>"$trace" || {
   echo "flush order: the patcher did not end with exit code 0" >&2
   exit 1

@@ -9,23 +9,9 @@
 #   timer_resolution_test.sh UIDRIVER PATCHER PHASES_PATCH_DIR
 set -euo pipefail
 uidriver=$1 patcher=$2 fixtures=$3
-dir=$WINEPREFIX/drive_c/qtr_timer
-key='HKLM\SOFTWARE\QtrPhases'
-debug='HKCU\Software\Wine\Debug'
-trace=$(mktemp)
-cleanup() {
-  rm -rf "$dir" "$trace"
-  wine reg delete "$key" /f >/dev/null 2>&1 || true
-  wine reg delete "$debug" /v RelayInclude /f >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-
-rm -rf "$dir"
-cp -r "$fixtures/before" "$dir"
-wine reg add "$key" /v InstallDir /t REG_SZ /d 'C:\qtr_timer' /f >/dev/null 2>&1
-wine reg add "$key" /v Version /t REG_SZ /d 1.00 /f >/dev/null 2>&1
-wine reg add "$debug" /v RelayInclude /t REG_SZ \
-  /d 'winmm.timeBeginPeriod;winmm.timeEndPeriod;shell32.SHFileOperationW;user32.MessageBoxW' /f >/dev/null 2>&1
+. "$(dirname "$0")/relay_trace.sh"
+relay_trace_setup qtr_timer "$fixtures" \
+  'winmm.timeBeginPeriod;winmm.timeEndPeriod;shell32.SHFileOperationW;user32.MessageBoxW'
 
 fail() {
   echo "timer resolution ($1): $2" >&2
