@@ -257,10 +257,6 @@ class Scenario {
     outside_ = Outside();
   }
 
-  const std::wstring& root() const { return root_; }
-  const std::wstring& report() const { return report_; }
-  const std::wstring& harness() const { return harness_; }
-
   // The installation as a player's machine holds it before the patch.
   bool Reset() {
     RemoveTree(root_);
@@ -480,6 +476,14 @@ std::string Describe(const Scenario& scenario, const Row& row) {
          Narrow(scenario.Relative(row.call.path)) + ": " + row.order.fault;
 }
 
+void Write(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD wrote = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+  CloseHandle(file);
+}
+
 Result RunRow(Scenario& scenario, const Row& row, const std::wstring& out_dir) {
   Result result{row, "", "", {}};
   if (!scenario.Reset()) {
@@ -504,8 +508,7 @@ Result RunRow(Scenario& scenario, const Row& row, const std::wstring& out_dir) {
     // The failing run's report, for whoever mends the fault.
     std::string name = row.order.alloc ? "alloc-" + std::to_string(row.order.alloc)
                                        : "call-" + std::to_string(row.call.index) + "-" + row.order.fault;
-    const std::wstring copy = out_dir + L"\\failed-" + Wide(name) + L".txt";
-    CopyFileW(scenario.report().c_str(), copy.c_str(), FALSE);
+    Write(out_dir + L"\\failed-" + Wide(name) + L".txt", stopped.report);
   }
   return result;
 }
@@ -653,14 +656,6 @@ std::string Table(const std::vector<Call>& calls, unsigned allocations, const st
   return text;
 }
 
-void Write(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD wrote = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
-  CloseHandle(file);
-}
-
 int Usage() {
   fprintf(stderr,
           "usage: qtr_fault_sweep --full|--sample|--defect HARNESS PATCH_DIR OUT_DIR\n");
@@ -716,7 +711,10 @@ int main(int argc, char** argv) {
   std::string listing;
   std::set<std::string> windows_checked;
   unsigned failed = 0, lost = 0;
+  printf("%zu rows\n", rows.size());
   for (const Row& row : rows) {
+    if (!results.empty() && results.size() % 100 == 0)
+      printf("row %zu of %zu, %lu s\n", results.size() + 1, rows.size(), (GetTickCount() - started) / 1000);
     Result result = RunRow(scenario, row, out_dir);
     // In the sample, the first row of each ending is run once more with its
     // boxes as real windows.
