@@ -43,7 +43,11 @@ WideText Text(int id) { return LoadLocalizedString(CurrentLanguage(), id); }
 
 void RunPatchPhases(const WideText& installationDirectory) {
   FilePatchList plan;
-  const int64_t required = CollectFilePatches(plan, installationDirectory);
+  int64_t required = 0;
+  if (!CollectFilePatches(plan, installationDirectory, required)) {
+    EndRunWithError(IDS_DISK_ERROR);
+    return;
+  }
   RunProgressRoot root;
 
   for (const auto& entry : plan) {

@@ -13,6 +13,12 @@ WideText NamePart(const WideText& path);
 // True when a file or directory of that name exists.
 bool PathExists(const WideText& path);
 
+// True only when the file system answers that nothing of that name is there
+// (no such file, no such folder on its way, a name no file can have); false
+// when something is, or when the question could not be answered (access
+// denied, a device error).
+bool IsAbsent(const WideText& path);
+
 // Whether `path` is a reparse point (a junction, a symbolic link, a mount
 // point), through which whatever is done below it would happen elsewhere.
 // False when nothing is there.

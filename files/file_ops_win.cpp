@@ -66,6 +66,12 @@ std::vector<WideText> DirectoryLevels(const WideText& dir) {
 
 bool PathExists(const WideText& path) { return PathFileExistsW(WinText(path)) == TRUE; }
 
+bool IsAbsent(const WideText& path) {
+  if (GetFileAttributesW(WinText(path)) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+}
+
 bool IsLink(const WideText& path) {
   const DWORD attributes = GetFileAttributesW(WinText(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;

@@ -33,5 +33,8 @@ using FileChecksum = std::function<bool(const WideText& path, NarrowText& text)>
 int64_t CollectFilePatches(FilePatchList& list, const WideText& installationDirectory,
                            const DataResourceLoader& load, const FileChecksum& checksum);
 
-// The same over the patcher's own resources and files (Win32).
-int64_t CollectFilePatches(FilePatchList& list, const WideText& installationDirectory);
+// The same over the patcher's own resources and files (Win32), the sum in
+// `required`. False when a key file, or a replacement that may stand for
+// one, is there but cannot be read: which groups apply cannot be told, and
+// a group left out would leave its files unpatched.
+bool CollectFilePatches(FilePatchList& list, const WideText& installationDirectory, int64_t& required);
