@@ -112,10 +112,12 @@ ApplyResult ApplyFilePatch(FilePatch& entry) {
   if (!EntryAvoidsLinks(entry)) return Mismatch;
   const WideText target = TargetPath(entry);
   // A file that could be measured exists, so only a failed measurement needs
-  // the existence test. A deleted entry needs no size.
+  // the existence test. A deleted entry needs no size. Only a file the file
+  // system says is not there counts as absent: one whose existence could not
+  // be told would otherwise be left in place as already deleted.
   int64_t installedSize = 0;
   const bool measured = entry.kind != Deleted && GetFileSize64(target, installedSize);
-  const bool exists = measured || PathExists(target);
+  const bool exists = measured || !IsAbsent(target);
   NarrowText installedCrc;
   if (exists) {
     if (!measured && entry.kind != Deleted) return DiskError;
