@@ -1,11 +1,14 @@
 #include <windows.h>
 
+#include <set>
+
 #include "engine/language.h"
 #include "engine/patch_phases.h"
 #include "engine/registry.h"
 #include "engine/startup_checks.h"
 #include "engine/strings.h"
 #include "files/apply_file_patch.h"
+#include "files/file_ops.h"
 #include "files/preflight.h"
 #include "files/win_text_win.h"
 #include "manifest/group_selection.h"
@@ -38,6 +41,23 @@ bool LacksFreeSpace(const WideText& directory, int64_t required) {
 }
 
 WideText Text(int id) { return LoadLocalizedString(CurrentLanguage(), id); }
+
+// Once every entry is done, no temporary name is left in a folder where the
+// run writes: one whose removal after use failed, or one an earlier run left
+// beside a file that was already patched, would otherwise stay there for
+// good. False when one could not be removed.
+bool RemoveTemporaryFiles(const FilePatchList& plan) {
+  std::set<WideText> folders;
+  for (const auto& entry : plan) {
+    if (entry->kind != Deleted) folders.insert(DirPart(TargetPath(*entry)));
+  }
+  for (const WideText& folder : folders) {
+    for (const char16_t* name : {u"new.dat", u"undiff.dat", u"tmp_uncomp.dat"}) {
+      if (!RemoveLeftover(folder + name)) return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -77,6 +97,10 @@ void RunPatchPhases(const WideText& installationDirectory) {
     }
   }
 
+  if (!RemoveTemporaryFiles(plan)) {
+    EndRunWithError(IDS_DISK_ERROR);
+    return;
+  }
   const PatchManifest& manifest = GetPatchManifest();
   WriteRegistryText(manifest.reg_version, manifest.to);
   WriteRegistryText(manifest.reg_version2, manifest.to);
