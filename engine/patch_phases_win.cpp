@@ -59,6 +59,16 @@ bool RemoveTemporaryFiles(const FilePatchList& plan) {
   return true;
 }
 
+// The new version, the uninstall entry's first: a run stopped between the two
+// leaves the installed version as it was, so the next run installs the patch
+// again and records both. A value that holds no text is left alone; one that
+// could not be written ends the run as a disk error, so that the next run
+// records it.
+bool RecordNewVersion(const PatchManifest& manifest) {
+  return WriteRegistryText(manifest.reg_version2, manifest.to) != RegistryWrite::kFailed &&
+         WriteRegistryText(manifest.reg_version, manifest.to) != RegistryWrite::kFailed;
+}
+
 }  // namespace
 
 void RunPatchPhases(const WideText& installationDirectory) {
@@ -97,13 +107,10 @@ void RunPatchPhases(const WideText& installationDirectory) {
     }
   }
 
-  if (!RemoveTemporaryFiles(plan)) {
+  if (!RemoveTemporaryFiles(plan) || !RecordNewVersion(GetPatchManifest())) {
     EndRunWithError(IDS_DISK_ERROR);
     return;
   }
-  const PatchManifest& manifest = GetPatchManifest();
-  WriteRegistryText(manifest.reg_version, manifest.to);
-  WriteRegistryText(manifest.reg_version2, manifest.to);
   SetStatusText(Text(IDS_CAPTION_SUCCESS));
   SetCurrentFileText(WideText());
   ShowMessage(IDS_CAPTION_SUCCESS, IDS_PATCH_INSTALLED, kNoticeStyle);

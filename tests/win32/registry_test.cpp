@@ -98,20 +98,24 @@ TEST_F(RegistryTest, WideReadConvertsUtf8Names) {
 
 TEST_F(RegistryTest, WriteReplacesExistingTextWithPlainString) {
   Set("Version", REG_EXPAND_SZ, std::string("1.00\0", 5));
-  EXPECT_TRUE(WriteRegistryText(At("Version"), "1.01"));
+  EXPECT_EQ(WriteRegistryText(At("Version"), "1.01"), RegistryWrite::kStored);
   DWORD type = 0;
   EXPECT_EQ(Stored("Version", type), std::string("1.01\0", 5));
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 }
 
 TEST_F(RegistryTest, WriteNeverCreatesOrFillsEmptyValues) {
-  EXPECT_FALSE(WriteRegistryText(At("DisplayVersion"), "1.01"));
+  EXPECT_EQ(WriteRegistryText(At("DisplayVersion"), "1.01"), RegistryWrite::kNoText);
   DWORD type = 0;
   EXPECT_EQ(Stored("DisplayVersion", type), "<absent>");
   Set("Empty", REG_SZ, std::string("\0", 1));
-  EXPECT_FALSE(WriteRegistryText(At("Empty"), "1.01"));
+  EXPECT_EQ(WriteRegistryText(At("Empty"), "1.01"), RegistryWrite::kNoText);
   EXPECT_EQ(Stored("Empty", type), std::string("\0", 1));
-  EXPECT_FALSE(WriteRegistryText(RegValue{"SOFTWARE\\QtrTests\\NoSuchKey", "Version"}, "1.01"));
+  // Text longer than a read takes is no text either, as at start-up.
+  Set("Long", REG_SZ, std::string(1025, 'b'));
+  EXPECT_EQ(WriteRegistryText(At("Long"), "1.01"), RegistryWrite::kNoText);
+  EXPECT_EQ(Stored("Long", type).substr(0, 1025), std::string(1025, 'b'));
+  EXPECT_EQ(WriteRegistryText(RegValue{"SOFTWARE\\QtrTests\\NoSuchKey", "Version"}, "1.01"), RegistryWrite::kNoText);
   HKEY missing = nullptr;
   EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QtrTests\\NoSuchKey", 0, KEY_READ, &missing),
             ERROR_SUCCESS);
