@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <memory>
+#include <new>
 
 #include "files/block_pool.h"
 #include "files/file_ops.h"
@@ -173,12 +174,14 @@ bool InflateFile(const WideText& input, const WideText& output, ProgressReporter
   job->output.handle = CreateNewFile(output);
   if (job->output.handle == INVALID_HANDLE_VALUE) return false;
 
-  // A failed initialisation makes the first inflate call fail, which ends
-  // the run as a failure.
-  inflateInit(&job->stream);
+  // zlib takes its state here and its window with the first output: memory
+  // it cannot have ends the run as every failed allocation does (the
+  // internal-error ending), not as a payload that could not be written.
+  if (inflateInit(&job->stream) == Z_MEM_ERROR) throw std::bad_alloc();
   job->Run();
   job->ReportWritten();
   inflateEnd(&job->stream);
+  if (job->result == Z_MEM_ERROR) throw std::bad_alloc();
   const bool ok = (job->result == Z_OK || job->result == Z_STREAM_END) &&
                   (!durable || FlushFileBuffers(job->output.handle));
   if (ok && digest) *digest = written;
