@@ -138,6 +138,7 @@ struct Run {
   std::vector<Call> calls;
   std::vector<Box> boxes;
   unsigned allocations = 0;
+  std::vector<unsigned> alloc_after;  // for each allocation, the number of calls before it
   std::string fault_seen;  // "fault ..." line, when the planned fault was met
   std::vector<std::string> unhooked, elsewhere;
   std::vector<BoxRecord> windows;  // the boxes as real windows, when shown
@@ -166,6 +167,7 @@ void ParseReport(Run& run) {
       run.boxes.push_back({word, second});
     } else if (sscanf(line.c_str(), "alloc %u", &number) == 1) {
       run.allocations = number;
+      run.alloc_after.push_back(static_cast<unsigned>(run.calls.size()));
     } else if (line.compare(0, 6, "fault ") == 0) {
       run.fault_seen = line;
     } else if (sscanf(line.c_str(), "hooked %63s %u", third, &number) == 2) {
@@ -484,13 +486,26 @@ void Write(const std::wstring& path, const std::string& text) {
   CloseHandle(file);
 }
 
+// Where a row's time goes, in milliseconds summed over the rows.
+struct Spent {
+  DWORD making = 0, running = 0, checking = 0;
+} spent;
+
 Result RunRow(Scenario& scenario, const Row& row, const std::wstring& out_dir) {
   Result result{row, "", "", {}};
+  DWORD mark = GetTickCount();
+  auto lap = [&mark](DWORD& total) {
+    const DWORD now = GetTickCount();
+    total += now - mark;
+    mark = now;
+  };
   if (!scenario.Reset()) {
     result.problems.push_back("cannot make the installation");
     return result;
   }
+  lap(spent.making);
   const Run stopped = scenario.RunOnce(row.order);
+  lap(spent.running);
   result.outcome = Outcome(stopped);
   if (stopped.fault_seen.empty()) result.problems.push_back("the planned fault was never met");
   if (!row.order.alloc && stopped.calls.size() >= row.call.index &&
@@ -500,10 +515,13 @@ Result RunRow(Scenario& scenario, const Row& row, const std::wstring& out_dir) {
   for (const std::string& problem : scenario.CheckStopped(result.outcome, row.order.alloc != 0))
     result.problems.push_back(problem);
   const bool recorded = scenario.Recorded();
+  lap(spent.checking);
   const Run again = scenario.RunOnce(Order());
+  lap(spent.running);
   result.rerun = Outcome(again);
   for (const std::string& problem : scenario.CheckRerun(result.rerun, recorded))
     result.problems.push_back(problem);
+  lap(spent.checking);
   if (!result.problems.empty()) {
     // The failing run's report, for whoever mends the fault.
     std::string name = row.order.alloc ? "alloc-" + std::to_string(row.order.alloc)
@@ -557,47 +575,120 @@ std::vector<Row> AllRows(const std::vector<Call>& calls, unsigned allocations) {
   return rows;
 }
 
-// Every kind of call, each at its first, middle and last place in the run,
-// with every fault it can meet; a power cut at calls spread evenly over the
-// run; allocations spread over the install phase.
-std::vector<Row> SampleRows(const std::vector<Call>& calls, unsigned allocations) {
-  std::map<std::string, std::vector<const Call*>> by_kind;
-  for (const Call& call : calls) by_kind[call.kind].push_back(&call);
-  std::set<unsigned> chosen;
-  for (const auto& kind : by_kind) {
-    const std::vector<const Call*>& list = kind.second;
-    chosen.insert(list.front()->index);
-    chosen.insert(list[list.size() / 2]->index);
-    chosen.insert(list.back()->index);
-  }
+// Rows where the sweep found a fault, each named by its call (its index
+// moves whenever the run's calls change): mended, they stay in the sample
+// as the faults' tests.
+struct Mended {
+  const char* kind;
+  const wchar_t* path;  // below the sandbox, or a registry value's name
+  bool last;            // the last such call of the run, else the first
+  const char* fault;    // nullptr: the allocation right after that call fails
+};
+const Mended kMended[] = {
+    // The key file unreadable: its edition's group was left out, box 216.
+    {"CreateFileW", L"game\\qtr.exe", false, "sharing_violation"},
+    {"GetFileSizeEx", L"game\\qtr.exe", false, "io_error"},
+    {"ReadFile", L"game\\qtr.exe", false, "io_error"},
+    // The deleted file's existence could not be told: left in place, box 216.
+    {"GetFileAttributesW", L"game\\data\\old.txt", true, "access_denied"},
+    {"PathFileExistsW", L"game\\data\\old.txt", true, "access_denied"},
+    // A temporary file that could not be removed after use stayed for good.
+    {"SHFileOperationW", L"game\\maps\\coast\\tmp_uncomp.dat", false, "sharing_violation"},
+    {"SHFileOperationW", L"game\\data\\tmp_uncomp.dat", true, "access_denied"},
+    {"SHFileOperationW", L"game\\new.dat", true, "sharing_violation"},
+    // The version not read or not written, box 216 all the same; a run
+    // stopped between the two values, the uninstall entry's never written.
+    {"RegQueryValueExA", L"Version", true, "access_denied"},
+    {"RegSetValueExA", L"Version", false, "disk_full"},
+    {"RegSetValueExA", L"DisplayVersion", false, "access_denied"},
+    {"RegSetValueExA", L"DisplayVersion", false, "power_cut"},
+    {"RegSetValueExA", L"Version", false, "power_cut"},
+    {"RegSetValueExA", L"Version", false, nullptr},
+    // zlib's state and window not had: box 215 instead of the internal error.
+    {"CreateFileW", L"game\\maps\\coast\\new.dat", false, nullptr},
+    {"ReadFile", L"game\\maps\\coast\\tmp_uncomp.dat", false, nullptr},
+};
+
+std::vector<Row> MendedRows(const Scenario& scenario, const Run& clean) {
   std::vector<Row> rows;
-  for (const Call& call : calls) {
-    if (chosen.count(call.index)) {
-      for (const std::string& fault : FaultsOf(call)) rows.push_back({{call.index, fault, 0, false}, call});
-    } else if (call.index % 23 == 0) {
-      rows.push_back({{call.index, "power_cut", 0, false}, call});
+  for (const Mended& mended : kMended) {
+    const Call* found = nullptr;
+    for (const Call& call : clean.calls) {
+      if (call.kind == mended.kind && scenario.Relative(call.path) == mended.path && (mended.last || !found))
+        found = &call;
     }
+    if (found == nullptr) continue;
+    if (mended.fault != nullptr) {
+      rows.push_back({{found->index, mended.fault, 0, false}, *found});
+      continue;
+    }
+    const auto next = std::find_if(clean.alloc_after.begin(), clean.alloc_after.end(),
+                                   [&](unsigned after) { return after >= found->index; });
+    if (next != clean.alloc_after.end())
+      rows.push_back({{0, "", static_cast<unsigned>(next - clean.alloc_after.begin()) + 1, false}, Call()});
   }
-  const unsigned step = allocations / 8 + 1;
-  for (unsigned alloc = 1; alloc <= allocations; alloc += step) rows.push_back({{0, "", alloc, false}, Call()});
-  if (allocations) rows.push_back({{0, "", allocations, false}, Call()});
   return rows;
 }
 
-// The rows where a defect in replacing a target shows: faults while the
-// payloads of the data folder, whole files and diffs, are written beside
-// their targets.
+// Every fault each kind of call can meet, spread over that kind's calls in
+// the run; a power cut at each fifth of the run; allocations at the middle
+// of each fifth of the install phase; the rows of faults that were mended.
+std::vector<Row> SampleRows(const Scenario& scenario, const Run& clean) {
+  std::map<std::string, std::vector<const Call*>> by_kind;
+  for (const Call& call : clean.calls) by_kind[call.kind].push_back(&call);
+  std::vector<Row> rows = MendedRows(scenario, clean);
+  std::set<std::pair<unsigned, std::string>> chosen;
+  for (const Row& row : rows) chosen.insert({row.order.call, row.order.fault});
+  auto add = [&](const Call& call, const std::string& fault) {
+    if (chosen.insert({call.index, fault}).second) rows.push_back({{call.index, fault, 0, false}, call});
+  };
+  for (const auto& kind : by_kind) {
+    const std::vector<const Call*>& list = kind.second;
+    std::vector<std::string> faults;
+    for (const Call* call : list) {
+      for (const std::string& fault : FaultsOf(*call)) {
+        if (std::find(faults.begin(), faults.end(), fault) == faults.end()) faults.push_back(fault);
+      }
+    }
+    // The i-th fault at the i-th of as many places evenly apart, or at the
+    // nearest call after it that can meet it (a short read needs more than
+    // one byte asked for, a disk full a file being made), else before it.
+    for (size_t i = 0; i < faults.size(); ++i) {
+      const size_t place = faults.size() > 1 ? i * (list.size() - 1) / (faults.size() - 1) : 0;
+      std::vector<size_t> order;
+      for (size_t at = place; at < list.size(); ++at) order.push_back(at);
+      for (size_t at = place; at-- > 0;) order.push_back(at);
+      for (size_t at : order) {
+        const std::vector<std::string> possible = FaultsOf(*list[at]);
+        if (std::find(possible.begin(), possible.end(), faults[i]) != possible.end()) {
+          add(*list[at], faults[i]);
+          break;
+        }
+      }
+    }
+  }
+  const size_t count = clean.calls.size();
+  for (size_t fifth = 1; fifth < 5; ++fifth) add(clean.calls[fifth * count / 5], "power_cut");
+  for (unsigned fifth = 0; fifth < 5; ++fifth) {
+    const unsigned alloc = clean.allocations * (2 * fifth + 1) / 10 + 1;
+    if (std::none_of(rows.begin(), rows.end(), [alloc](const Row& row) { return row.order.alloc == alloc; }))
+      rows.push_back({{0, "", alloc, false}, Call()});
+  }
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    return a.order.alloc != b.order.alloc ? a.order.alloc < b.order.alloc : a.order.call < b.order.call;
+  });
+  return rows;
+}
+
+// The rows where a defect in replacing a target shows: a power cut at each
+// write of a payload of the data folder, whole files and diffs, beside its
+// target.
 std::vector<Row> DefectRows(const Scenario& scenario, const std::vector<Call>& calls) {
   std::vector<Row> rows;
   for (const Call& call : calls) {
     const std::wstring path = scenario.Relative(call.path);
-    const bool payload = path == L"game\\data\\new.dat" || path == L"game\\data\\tmp_uncomp.dat";
-    if (!payload || (call.kind != "WriteFile" && call.kind != "CreateFileW")) continue;
-    for (const std::string fault : {"disk_full", "power_cut"}) {
-      const std::vector<std::string> faults = FaultsOf(call);
-      if (std::find(faults.begin(), faults.end(), fault) != faults.end())
-        rows.push_back({{call.index, fault, 0, false}, call});
-    }
+    if (call.kind == "WriteFile" && (path == L"game\\data\\new.dat" || path == L"game\\data\\tmp_uncomp.dat"))
+      rows.push_back({{call.index, "power_cut", 0, false}, call});
   }
   return rows;
 }
@@ -689,6 +780,7 @@ int main(int argc, char** argv) {
            clean.unhooked.empty() ? "" : clean.unhooked[0].c_str(), clean.report.c_str());
     return 1;
   }
+  Write(out_dir + L"\\clean.txt", clean.report);
   printf("run without faults: %zu calls, %u allocations in the install phase, box 216\n", clean.calls.size(),
          clean.allocations);
 
@@ -705,7 +797,7 @@ int main(int argc, char** argv) {
   }
 
   const std::vector<Row> rows = mode == "--full"     ? AllRows(clean.calls, clean.allocations)
-                                : mode == "--sample" ? SampleRows(clean.calls, clean.allocations)
+                                : mode == "--sample" ? SampleRows(scenario, clean)
                                                      : DefectRows(scenario, clean.calls);
   std::vector<Result> results;
   std::string listing;
@@ -747,6 +839,11 @@ int main(int argc, char** argv) {
   const unsigned seconds = (GetTickCount() - started) / 1000;
   printf("%zu rows in %u s: %zu calls, %zu faults tried, %u failed\n", results.size(), seconds, clean.calls.size(),
          results.size(), failed);
+  if (!results.empty()) {
+    const DWORD rows_run = static_cast<DWORD>(results.size());
+    printf("a row: %lu ms making the installation, %lu ms for its two runs, %lu ms checking\n",
+           spent.making / rows_run, spent.running / rows_run, spent.checking / rows_run);
+  }
   if (mode == "--defect") {
     if (lost == 0) {
       printf("the defect was not seen: no row lost a file\n");

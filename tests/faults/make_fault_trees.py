@@ -2,7 +2,8 @@
 """Writes the installation trees of the fault sweep into OUT: two editions
 (a/ and b/, told apart by qtr.exe), each as old/ (1.00) and new/ (1.01).
 Between them, every kind of entry the patcher applies:
-  maps/coast/harbour.map  added in folders that do not exist yet
+  maps/coast/harbour.map  added in folders that do not exist yet, 1.3 MB,
+                          inflated in two 1 MiB steps
   data/world.dat          updated by a diff, 2.3 MiB, so that it is read,
                           rebuilt and written in several 1 MiB steps
   data/sky.dat            updated by a whole new file of the old size (its
@@ -49,7 +50,7 @@ common_new = {
     "data/world.dat": new_world,
     "data/sky.dat": text(sky_size, b"sky"),
     "data/music.dat": noise(170_000),
-    "maps/coast/harbour.map": text(300_000, b"harbour"),
+    "maps/coast/harbour.map": text(1_300_000, b"harbour"),
     "data/keep.dat": common_old["data/keep.dat"],
 }
 for edition in ("a", "b"):
