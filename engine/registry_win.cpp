@@ -90,7 +90,8 @@ WideText ReadRegistryTextWide(const RegValue& location) {
 
 RegistryWrite WriteRegistryText(const RegValue& location, const NarrowText& text) {
   NarrowText current;
-  const LONG read = location.key.empty() || location.value.empty() ? ERROR_FILE_NOT_FOUND : QueryText(location, current);
+  const LONG read =
+      location.key.empty() || location.value.empty() ? ERROR_FILE_NOT_FOUND : QueryText(location, current);
   if (read == ERROR_FILE_NOT_FOUND || read == ERROR_MORE_DATA || (read == ERROR_SUCCESS && current.empty()))
     return RegistryWrite::kNoText;
   // A read that failed otherwise cannot tell whether there is text to

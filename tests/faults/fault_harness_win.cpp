@@ -307,22 +307,19 @@ LSTATUS WINAPI HookRegOpenKeyExW(HKEY key, LPCWSTR name, DWORD options, REGSAM a
   return real.RegOpenKeyExW(key, name, options, access, opened);
 }
 
-LSTATUS WINAPI HookRegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                    LPDWORD size) {
+LSTATUS WINAPI HookRegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
   wchar_t wide[MAX_PATH] = {};
   MultiByteToWideChar(CP_UTF8, 0, name ? name : "", -1, wide, MAX_PATH);
   if (Enter("RegQueryValueExA", "-", 0, wide)) return static_cast<LSTATUS>(ErrorCode());
   return real.RegQueryValueExA(key, name, reserved, type, data, size);
 }
 
-LSTATUS WINAPI HookRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                    LPDWORD size) {
+LSTATUS WINAPI HookRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
   if (Enter("RegQueryValueExW", "-", 0, name)) return static_cast<LSTATUS>(ErrorCode());
   return real.RegQueryValueExW(key, name, reserved, type, data, size);
 }
 
-LSTATUS WINAPI HookRegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                                  DWORD size) {
+LSTATUS WINAPI HookRegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
   wchar_t wide[MAX_PATH] = {};
   MultiByteToWideChar(CP_UTF8, 0, name ? name : "", -1, wide, MAX_PATH);
   if (Enter("RegSetValueExA", "-", 0, wide)) return static_cast<LSTATUS>(ErrorCode());
@@ -351,9 +348,7 @@ void* HookMalloc(size_t bytes) { return AllocationFails(bytes) ? nullptr : real.
 void* HookCalloc(size_t count, size_t size) {
   return AllocationFails(count * size) ? nullptr : real.calloc(count, size);
 }
-void* HookRealloc(void* block, size_t bytes) {
-  return AllocationFails(bytes) ? nullptr : real.realloc(block, bytes);
-}
+void* HookRealloc(void* block, size_t bytes) { return AllocationFails(bytes) ? nullptr : real.realloc(block, bytes); }
 
 // ---- Message boxes, named by the string ids whose texts they show.
 
@@ -419,7 +414,8 @@ void ReadPlan() {
   }
   plan.real_boxes = GetEnvironmentVariableW(QTR_FAULT_BOXES, text, MAX_PATH) != 0 && lstrcmpW(text, L"real") == 0;
   if (GetEnvironmentVariableW(QTR_FAULT_REPORT, text, MAX_PATH) != 0) {
-    report = real.CreateFileW(text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    report =
+        real.CreateFileW(text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }
 
@@ -433,8 +429,7 @@ int Redirect(void* original, void* wrapper) {
   int changed = 0;
   for (auto* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image + imports.VirtualAddress);
        module->Name != 0; ++module) {
-    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(image + module->FirstThunk); slot->u1.Function != 0;
-         ++slot) {
+    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(image + module->FirstThunk); slot->u1.Function != 0; ++slot) {
       if (reinterpret_cast<void*>(slot->u1.Function) != original) continue;
       DWORD protection = 0;
       VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);

@@ -139,7 +139,7 @@ struct Run {
   std::vector<Box> boxes;
   unsigned allocations = 0;
   std::vector<unsigned> alloc_after;  // for each allocation, the number of calls before it
-  std::string fault_seen;  // "fault ..." line, when the planned fault was met
+  std::string fault_seen;             // "fault ..." line, when the planned fault was met
   std::vector<std::string> unhooked, elsewhere;
   std::vector<BoxRecord> windows;  // the boxes as real windows, when shown
   std::string report;
@@ -307,8 +307,8 @@ class Scenario {
     if (refusals.count(outcome) != 0 && !IsOldInstallation(now)) problems.push_back("refused, but changed files");
     if (outcome != "216") {
       // A run stopped after it recorded the new version (a power cut, an
-    // allocation that failed) has nothing left to do.
-    if (version != L"1.00" && !(exact && version == L"1.01" && (outcome == "power cut" || outcome == "internal")))
+      // allocation that failed) has nothing left to do.
+      if (version != L"1.00" && !(exact && version == L"1.01" && (outcome == "power cut" || outcome == "internal")))
         problems.push_back("version " + Narrow(version) + " recorded");
       if (version2 != L"1.00" && !(exact && version2 == L"1.01"))
         problems.push_back("uninstall version " + Narrow(version2) + " recorded");
@@ -519,8 +519,7 @@ Result RunRow(Scenario& scenario, const Row& row, const std::wstring& out_dir) {
   const Run again = scenario.RunOnce(Order());
   lap(spent.running);
   result.rerun = Outcome(again);
-  for (const std::string& problem : scenario.CheckRerun(result.rerun, recorded))
-    result.problems.push_back(problem);
+  for (const std::string& problem : scenario.CheckRerun(result.rerun, recorded)) result.problems.push_back(problem);
   lap(spent.checking);
   if (!result.problems.empty()) {
     // The failing run's report, for whoever mends the fault.
@@ -554,8 +553,8 @@ std::vector<std::string> CheckWindows(const std::wstring& harness, const Run& ru
   if (run.windows.size() != run.boxes.size()) problems.push_back("boxes shown and boxes named differ in number");
   for (size_t i = 0; i < run.windows.size() && i < run.boxes.size(); ++i) {
     const Box& box = run.boxes[i];
-    const std::wstring text = box.text == "internal" ? L"An internal error has occured."
-                                                     : StringOf(module, std::atoi(box.text.c_str()));
+    const std::wstring text =
+        box.text == "internal" ? L"An internal error has occured." : StringOf(module, std::atoi(box.text.c_str()));
     if (text.empty() || run.windows[i].text != text)
       problems.push_back("box " + std::to_string(i + 1) + " named " + box.text + " shows \"" +
                          Narrow(run.windows[i].text) + "\"");
@@ -748,8 +747,7 @@ std::string Table(const std::vector<Call>& calls, unsigned allocations, const st
 }
 
 int Usage() {
-  fprintf(stderr,
-          "usage: qtr_fault_sweep --full|--sample|--defect HARNESS PATCH_DIR OUT_DIR\n");
+  fprintf(stderr, "usage: qtr_fault_sweep --full|--sample|--defect HARNESS PATCH_DIR OUT_DIR\n");
   return 2;
 }
 
@@ -759,8 +757,7 @@ int main(int argc, char** argv) {
   if (argc != 5) return Usage();
   const std::string mode = argv[1];
   if (mode != "--full" && mode != "--sample" && mode != "--defect") return Usage();
-  const std::wstring harness = WindowsPath(argv[2]), patch_dir = WindowsPath(argv[3]),
-                     out_dir = WindowsPath(argv[4]);
+  const std::wstring harness = WindowsPath(argv[2]), patch_dir = WindowsPath(argv[3]), out_dir = WindowsPath(argv[4]);
   CreateDirectoryChain(FromWinText(out_dir.c_str()) + u"\\");
   setvbuf(stdout, nullptr, _IONBF, 0);
   const RegistryKeyGuard registry(kKey);
@@ -791,7 +788,8 @@ int main(int argc, char** argv) {
     const Run shown = scenario.RunOnce({0, "", 0, true});
     const std::vector<std::string> problems = CheckWindows(harness, shown);
     if (Outcome(shown) != "216" || !problems.empty()) {
-      printf("the boxes as windows differ: %s %s\n", Outcome(shown).c_str(), problems.empty() ? "" : problems[0].c_str());
+      printf("the boxes as windows differ: %s %s\n", Outcome(shown).c_str(),
+             problems.empty() ? "" : problems[0].c_str());
       return 1;
     }
   }
@@ -841,8 +839,8 @@ int main(int argc, char** argv) {
          results.size(), failed);
   if (!results.empty()) {
     const DWORD rows_run = static_cast<DWORD>(results.size());
-    printf("a row: %lu ms making the installation, %lu ms for its two runs, %lu ms checking\n",
-           spent.making / rows_run, spent.running / rows_run, spent.checking / rows_run);
+    printf("a row: %lu ms making the installation, %lu ms for its two runs, %lu ms checking\n", spent.making / rows_run,
+           spent.running / rows_run, spent.checking / rows_run);
   }
   if (mode == "--defect") {
     if (lost == 0) {
