@@ -630,8 +630,8 @@ std::vector<Row> MendedRows(const Scenario& scenario, const Run& clean) {
 }
 
 // Every fault each kind of call can meet, spread over that kind's calls in
-// the run; a power cut at each fifth of the run; allocations at the middle
-// of each fifth of the install phase; the rows of faults that were mended.
+// the run; a power cut at each third of the run; allocations at the middle
+// of each third of the install phase; the rows of faults that were mended.
 std::vector<Row> SampleRows(const Scenario& scenario, const Run& clean) {
   std::map<std::string, std::vector<const Call*>> by_kind;
   for (const Call& call : clean.calls) by_kind[call.kind].push_back(&call);
@@ -667,9 +667,9 @@ std::vector<Row> SampleRows(const Scenario& scenario, const Run& clean) {
     }
   }
   const size_t count = clean.calls.size();
-  for (size_t fifth = 1; fifth < 5; ++fifth) add(clean.calls[fifth * count / 5], "power_cut");
-  for (unsigned fifth = 0; fifth < 5; ++fifth) {
-    const unsigned alloc = clean.allocations * (2 * fifth + 1) / 10 + 1;
+  for (size_t third = 1; third < 3; ++third) add(clean.calls[third * count / 3], "power_cut");
+  for (unsigned third = 0; third < 3; ++third) {
+    const unsigned alloc = clean.allocations * (2 * third + 1) / 6 + 1;
     if (std::none_of(rows.begin(), rows.end(), [alloc](const Row& row) { return row.order.alloc == alloc; }))
       rows.push_back({{0, "", alloc, false}, Call()});
   }
