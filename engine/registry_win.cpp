@@ -31,6 +31,8 @@ HKEY OpenNarrow(const NarrowText& key) {
   return handle;
 }
 
+// The data's text up to its first zero byte with %NAME% references
+// expanded; as it is when the expansion fails or would be too long.
 NarrowText Expanded(const std::vector<char>& data) {
   std::vector<char> expanded(kExpandLimit + 1, 0);
   const DWORD needed = ExpandEnvironmentStringsA(data.data(), expanded.data(), kExpandLimit);
