@@ -112,7 +112,7 @@ struct BuiltPatch {
 
 // Works out the groups, payloads and documents. Changes the same in every
 // variant go into one group for everyone; the rest into one group per
-// variant, filtered by the key file. Raises AuthoringError for versions
+// variant, filtered by the key file (tools/plan/groups.h). Raises AuthoringError for versions
 // CheckVersions refuses, identical versions, variants that no key file
 // tells apart, paths CheckCarriablePath refuses or that are a file in one
 // version and a folder in the other, files too large for the patcher among
