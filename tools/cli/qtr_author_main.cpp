@@ -112,6 +112,43 @@ bool Known(const std::vector<std::string>& list, const std::string& option) {
   return std::find(list.begin(), list.end(), option) != list.end();
 }
 
+// Takes the value of a value option (one of kValueOptions).
+void SetValue(Arguments& a, PatchManifest& header, const std::string& option, const std::string& value) {
+  if (option == "--old") {
+    a.trees.push_back({value, "", ""});
+  } else if (option == "--new" || option == "--name") {
+    if (a.trees.empty()) Usage(option + " comes after the --old of its variant");
+    std::string& field = option == "--new" ? a.trees.back().new_dir : a.trees.back().name;
+    if (!field.empty()) Usage(option + " given twice for one variant");
+    field = value;
+  } else if (option == "--from") {
+    a.from = value;
+  } else if (option == "--to") {
+    a.to = value;
+  } else if (option == "--stub") {
+    a.stub = value;
+  } else if (option == "--out") {
+    a.out = value;
+  } else if (option == "--out-dir") {
+    a.out_dir = value;
+  } else if (option == "--key-file") {
+    a.key_file = value;
+  } else if (option == "--threads") {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), digit) || std::stoi(value) < 1)
+      Usage("--threads takes a number of threads from 1 to 9999: " + value);
+    a.threads = static_cast<unsigned>(std::stoi(value));
+  } else if (option == "--reg-path") {
+    header.reg_path = SplitLocation(value);
+  } else if (option == "--reg-version") {
+    header.reg_version = SplitLocation(value);
+  } else if (option == "--reg-version2") {
+    header.reg_version2 = SplitLocation(value);
+  } else {
+    header.reg_language = SplitLocation(value);
+  }
+}
+
 Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
   Arguments a;
   size_t i = 0;
@@ -142,40 +179,7 @@ Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
       Usage("unexpected argument " + option + " (options come as --name VALUE)");
     }
     if (i + 1 >= args.size()) Usage("missing value after " + option);
-    const std::string& value = args[++i];
-    if (option == "--old") {
-      a.trees.push_back({value, "", ""});
-    } else if (option == "--new" || option == "--name") {
-      if (a.trees.empty()) Usage(option + " comes after the --old of its variant");
-      std::string& field = option == "--new" ? a.trees.back().new_dir : a.trees.back().name;
-      if (!field.empty()) Usage(option + " given twice for one variant");
-      field = value;
-    } else if (option == "--from") {
-      a.from = value;
-    } else if (option == "--to") {
-      a.to = value;
-    } else if (option == "--stub") {
-      a.stub = value;
-    } else if (option == "--out") {
-      a.out = value;
-    } else if (option == "--out-dir") {
-      a.out_dir = value;
-    } else if (option == "--key-file") {
-      a.key_file = value;
-    } else if (option == "--threads") {
-      const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-      if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), digit) || std::stoi(value) < 1)
-        Usage("--threads takes a number of threads from 1 to 9999: " + value);
-      a.threads = static_cast<unsigned>(std::stoi(value));
-    } else if (option == "--reg-path") {
-      header.reg_path = SplitLocation(value);
-    } else if (option == "--reg-version") {
-      header.reg_version = SplitLocation(value);
-    } else if (option == "--reg-version2") {
-      header.reg_version2 = SplitLocation(value);
-    } else {
-      header.reg_language = SplitLocation(value);
-    }
+    SetValue(a, header, option, args[++i]);
   }
   return a;
 }

@@ -63,18 +63,15 @@ bool Write(const std::string& path, const Bytes& bytes) {
   return static_cast<bool>(out);
 }
 
-}  // namespace
+struct Pair {
+  const char* name;
+  Bytes old_file, new_file;
+};
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: qtr_roundtrip_fixtures DIR\n", stderr);
-    return 2;
-  }
-  const std::string dir = argv[1];
-  struct Pair {
-    const char* name;
-    Bytes old_file, new_file;
-  };
+// The pairs, from one seed: edits around the 1 MiB page size, blocks moved
+// across pages, pages taken back to front, runs of the escape byte, and an
+// empty file on either side.
+std::vector<Pair> SeededPairs() {
   std::mt19937 rng(20261208);
   std::vector<Pair> pairs;
   const Bytes base = Random(rng, kMiB + 1);
@@ -98,22 +95,41 @@ int main(int argc, char** argv) {
   pairs.push_back({"escape_runs", Bytes(70000, 0xA7), Edit(rng, Bytes(70000, 0xA7))});
   pairs.push_back({"from_empty", Bytes(), Random(rng, 5000)});
   pairs.push_back({"to_empty", Random(rng, 5000), Bytes()});
-  for (const Pair& pair : pairs) {
-    const std::string stem = dir + "/" + pair.name;
-    const Bytes diff = WriteDiff(pair.old_file, pair.new_file);
-    Bytes rebuilt;
-    ApplyCost cost;
-    if (!MeasureApply(pair.old_file, diff, rebuilt, cost) || rebuilt != pair.new_file) {
-      std::fprintf(stderr, "qtr_roundtrip_fixtures: the diff of %s does not rebuild it\n", pair.name);
-      return 1;
-    }
-    const std::string loads = std::to_string(cost.page_loads) + "\n";
-    if (!Write(stem + ".old", pair.old_file) || !Write(stem + ".new", pair.new_file) || !Write(stem + ".diff", diff) ||
-        !Write(stem + ".loads", Bytes(loads.begin(), loads.end()))) {
-      std::fprintf(stderr, "qtr_roundtrip_fixtures: cannot write %s\n", stem.c_str());
-      return 1;
-    }
+  return pairs;
+}
+
+// The pair's old and new file, its diff and the old file's page loads as
+// DIR/NAME.old, .new, .diff and .loads; false (with a message) when the
+// diff does not rebuild the new file or a file cannot be written.
+bool WritePair(const std::string& dir, const Pair& pair) {
+  const std::string stem = dir + "/" + pair.name;
+  const Bytes diff = WriteDiff(pair.old_file, pair.new_file);
+  Bytes rebuilt;
+  ApplyCost cost;
+  if (!MeasureApply(pair.old_file, diff, rebuilt, cost) || rebuilt != pair.new_file) {
+    std::fprintf(stderr, "qtr_roundtrip_fixtures: the diff of %s does not rebuild it\n", pair.name);
+    return false;
   }
+  const std::string loads = std::to_string(cost.page_loads) + "\n";
+  if (!Write(stem + ".old", pair.old_file) || !Write(stem + ".new", pair.new_file) || !Write(stem + ".diff", diff) ||
+      !Write(stem + ".loads", Bytes(loads.begin(), loads.end()))) {
+    std::fprintf(stderr, "qtr_roundtrip_fixtures: cannot write %s\n", stem.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: qtr_roundtrip_fixtures DIR\n", stderr);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const std::vector<Pair> pairs = SeededPairs();
+  for (const Pair& pair : pairs)
+    if (!WritePair(dir, pair)) return 1;
   std::printf("qtr_roundtrip_fixtures: %zu pairs in %s\n", pairs.size(), dir.c_str());
   return 0;
 }

@@ -61,65 +61,79 @@ std::map<std::string, ApplyCost> CostsOf(const AuthoredGroup& g, const std::vect
   return costs;
 }
 
+void Line(std::string& out, const std::string& text) { out += text + "\n"; }
+
+// The group's counts, then a line per entry (with what applying a diff
+// costs) when the options list files.
+void GroupLines(const AuthoredGroup& g, const BuiltPatch& patch, const std::vector<VariantCheck>& checks,
+                const SummaryOptions& options, std::string& out) {
+  const Counts c = CountGroup(g, patch);
+  const std::map<std::string, ApplyCost> costs = CostsOf(g, checks);
+  std::string counts;
+  for (int k = 0; k < 3; ++k)
+    if (c.files[k] > 0)
+      counts += (counts.empty() ? "" : ", ") + std::to_string(c.files[k]) + " " + KindName(k) + " (" +
+                SizeText(c.bytes[k]) + ")";
+  Line(out, GroupTitle(g) + ": " + counts + "; payloads " + SizeText(c.stored) + ", required_space " +
+                SpaceText(g.RequiredSpace()));
+  if (!options.list_files) return;
+  for (const auto& f : g.files) {
+    std::string text = "  " + KindColumn(f.kind) + f.subpath;
+    if (f.kind != Deleted) {
+      text += "  " + SizeText(f.size) + ", payload " + std::to_string(f.id) + ": " + (f.diff ? "diff" : "whole") +
+              (f.comp ? ", zlib " : ", raw ") + SizeText(StoredSize(f));
+      const std::string whole = WrittenWhole(patch, f);
+      if (!whole.empty()) text += " (an update written anew: " + whole + ")";
+    }
+    Line(out, text);
+    const auto cost = costs.find(FoldCase(f.subpath));
+    if (f.diff && cost != costs.end()) Line(out, "          applying: " + ApplyCostLine(cost->second));
+  }
+}
+
+// What the patch leaves alone in a variant: unchanged files, folders left
+// in place, names that keep their old case.
+void VariantLines(const Variant& v, const VariantPlan& plan, std::string& out) {
+  std::string text = "variant " + v.name + ": " + std::to_string(plan.unchanged_files) + " files unchanged (" +
+                     SizeText(plan.unchanged_bytes) + ")";
+  if (!plan.folders_left.empty()) text += "; folders left in place (the patcher removes no folder):";
+  Line(out, text);
+  for (const auto& folder : plan.folders_left) Line(out, "  " + folder);
+  if (!plan.names_kept.empty())
+    Line(out, "variant " + v.name + ": " + std::to_string(plan.names_kept.size()) +
+                  " unchanged files renamed only in case keep their old names (the patch leaves them alone):");
+  for (const auto& [old_name, new_name] : plan.names_kept)
+    Line(out, "  " + old_name + " (new tree: " + new_name + ")");
+}
+
+// The table of every diff's figures (--stats).
+void StatsLines(const std::vector<VariantCheck>& checks, std::string& out) {
+  Line(out, "applying each diff, as the patcher's reader meets it (one resident 1 MiB page of the old file):");
+  Line(out, "  old pages  page loads   MiB read    copies  copied MiB     seeks  literal KiB   diff KiB  variant, file");
+  for (const auto& check : checks)
+    for (const auto& d : check.diffs) {
+      const ApplyCost& c = d.cost;
+      char row[160];
+      std::snprintf(row, sizeof row, "%11llu %11llu %10.1f %9llu %11.1f %9llu %12.1f %10.1f  ",
+                    static_cast<unsigned long long>(c.old_pages), static_cast<unsigned long long>(c.page_loads),
+                    c.page_bytes / 1048576.0, static_cast<unsigned long long>(c.copies),
+                    c.copied_bytes / 1048576.0, static_cast<unsigned long long>(c.seeks),
+                    c.literal_bytes / 1024.0, c.diff_size / 1024.0);
+      Line(out, row + check.name + ", " + d.path);
+    }
+}
+
 }  // namespace
 
 std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& patch,
                         const std::vector<VariantCheck>& checks, const SummaryOptions& options) {
   std::string out;
-  auto line = [&out](const std::string& text) { out += text + "\n"; };
-  for (const auto& g : patch.documents.groups) {
-    const Counts c = CountGroup(g, patch);
-    const std::map<std::string, ApplyCost> costs = CostsOf(g, checks);
-    std::string counts;
-    for (int k = 0; k < 3; ++k)
-      if (c.files[k] > 0)
-        counts += (counts.empty() ? "" : ", ") + std::to_string(c.files[k]) + " " + KindName(k) + " (" + SizeText(c.bytes[k]) + ")";
-    line(GroupTitle(g) + ": " + counts + "; payloads " + SizeText(c.stored) + ", required_space " +
-         SpaceText(g.RequiredSpace()));
-    if (!options.list_files) continue;
-    for (const auto& f : g.files) {
-      std::string text = "  " + KindColumn(f.kind) + f.subpath;
-      if (f.kind != Deleted) {
-        text += "  " + SizeText(f.size) + ", payload " + std::to_string(f.id) + ": " + (f.diff ? "diff" : "whole") +
-                (f.comp ? ", zlib " : ", raw ") + SizeText(StoredSize(f));
-        const std::string whole = WrittenWhole(patch, f);
-        if (!whole.empty()) text += " (an update written anew: " + whole + ")";
-      }
-      line(text);
-      const auto cost = costs.find(FoldCase(f.subpath));
-      if (f.diff && cost != costs.end()) line("          applying: " + ApplyCostLine(cost->second));
-    }
-  }
-  for (size_t i = 0; i < variants.size(); ++i) {
-    const VariantPlan& plan = patch.plans[i];
-    std::string text = "variant " + variants[i].name + ": " + std::to_string(plan.unchanged_files) +
-                       " files unchanged (" + SizeText(plan.unchanged_bytes) + ")";
-    if (!plan.folders_left.empty()) text += "; folders left in place (the patcher removes no folder):";
-    line(text);
-    for (const auto& folder : plan.folders_left) line("  " + folder);
-    if (!plan.names_kept.empty())
-      line("variant " + variants[i].name + ": " + std::to_string(plan.names_kept.size()) +
-           " unchanged files renamed only in case keep their old names (the patch leaves them alone):");
-    for (const auto& [old_name, new_name] : plan.names_kept) line("  " + old_name + " (new tree: " + new_name + ")");
-  }
-  if (options.stats) {
-    line("applying each diff, as the patcher's reader meets it (one resident 1 MiB page of the old file):");
-    line("  old pages  page loads   MiB read    copies  copied MiB     seeks  literal KiB   diff KiB  variant, file");
-    for (const auto& check : checks)
-      for (const auto& d : check.diffs) {
-        const ApplyCost& c = d.cost;
-        char row[160];
-        std::snprintf(row, sizeof row, "%11llu %11llu %10.1f %9llu %11.1f %9llu %12.1f %10.1f  ",
-                      static_cast<unsigned long long>(c.old_pages), static_cast<unsigned long long>(c.page_loads),
-                      c.page_bytes / 1048576.0, static_cast<unsigned long long>(c.copies),
-                      c.copied_bytes / 1048576.0, static_cast<unsigned long long>(c.seeks),
-                      c.literal_bytes / 1024.0, c.diff_size / 1024.0);
-        line(row + check.name + ", " + d.path);
-      }
-  }
+  for (const auto& g : patch.documents.groups) GroupLines(g, patch, checks, options, out);
+  for (size_t i = 0; i < variants.size(); ++i) VariantLines(variants[i], patch.plans[i], out);
+  if (options.stats) StatsLines(checks, out);
   if (!patch.warnings.empty()) {
-    line("warnings:");
-    for (const auto& w : patch.warnings) line("  " + w);
+    Line(out, "warnings:");
+    for (const auto& w : patch.warnings) Line(out, "  " + w);
   }
   return out;
 }

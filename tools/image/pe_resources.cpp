@@ -162,92 +162,117 @@ using LanguageMap = std::map<uint16_t, const ResourceEntry*>;
 using NameMap = std::map<ResourceName, LanguageMap, NameOrder>;
 using TypeMap = std::map<ResourceName, NameMap, NameOrder>;
 
-// Lays the tree out as: all directories (root, types, names), the data
-// entries, the name strings, then the data, each item 8-byte aligned.
-Bytes BuildTree(const TypeMap& types, uint32_t section_rva) {
-  auto dir_size = [](size_t entries) { return static_cast<uint32_t>(16 + 8 * entries); };
-  uint32_t directories = dir_size(types.size());
-  size_t resource_count = 0;
-  for (const auto& t : types) {
-    directories += dir_size(t.second.size());
-    for (const auto& n : t.second) {
-      directories += dir_size(n.second.size());
-      resource_count += n.second.size();
-    }
-  }
-  const uint32_t data_entries = directories;
-  uint32_t strings = data_entries + static_cast<uint32_t>(16 * resource_count);
-  Bytes tree(strings);
-  std::map<std::u16string, uint32_t> string_offsets;
-  auto name_field = [&](const ResourceName& name) -> uint32_t {
-    if (name.is_id) return name.id;
-    auto found = string_offsets.find(name.text);
-    if (found != string_offsets.end()) return found->second | 0x80000000u;
-    const uint32_t at = static_cast<uint32_t>(tree.size());
-    tree.resize(at + 2 + 2 * name.text.size());
-    Put16(tree, at, static_cast<uint32_t>(name.text.size()));
-    for (size_t i = 0; i < name.text.size(); ++i) Put16(tree, at + 2 + 2 * i, name.text[i]);
-    string_offsets[name.text] = at;
-    return at | 0x80000000u;
-  };
-  auto write_dir_header = [&](uint32_t at, size_t named, size_t ids) {
-    Put16(tree, at + 12, static_cast<uint32_t>(named));
-    Put16(tree, at + 14, static_cast<uint32_t>(ids));
-  };
-  auto count_named = [](const auto& map) {
-    size_t named = 0;
-    for (const auto& e : map)
-      if (!e.first.is_id) ++named;
-    return named;
-  };
+uint32_t DirectorySize(size_t entries) { return static_cast<uint32_t>(16 + 8 * entries); }
 
-  // Directory offsets in breadth-first order.
-  uint32_t next_dir = dir_size(types.size());
-  uint32_t next_data_entry = data_entries;
-  std::vector<std::pair<uint32_t, const NameMap*>> name_dirs;
-  write_dir_header(0, count_named(types), types.size() - count_named(types));
-  size_t index = 0;
-  for (const auto& t : types) {
-    Put32(tree, 16 + 8 * index, name_field(t.first));
-    Put32(tree, 16 + 8 * index + 4, next_dir | 0x80000000u);
-    name_dirs.push_back({next_dir, &t.second});
-    next_dir += dir_size(t.second.size());
-    ++index;
+template <typename Map>
+size_t CountNamed(const Map& map) {
+  size_t named = 0;
+  for (const auto& e : map)
+    if (!e.first.is_id) ++named;
+  return named;
+}
+
+// The resource tree as it is laid out: all directories (root, types,
+// names, languages) in breadth-first order, the data entries, the name
+// strings, then the data, each item 8-byte aligned.
+class TreeLayout {
+ public:
+  explicit TreeLayout(const TypeMap& types) {
+    uint32_t directories = DirectorySize(types.size());
+    size_t resource_count = 0;
+    for (const auto& t : types) {
+      directories += DirectorySize(t.second.size());
+      for (const auto& n : t.second) {
+        directories += DirectorySize(n.second.size());
+        resource_count += n.second.size();
+      }
+    }
+    next_directory_ = DirectorySize(types.size());
+    next_data_entry_ = directories;
+    tree_.resize(directories + static_cast<uint32_t>(16 * resource_count));
   }
+
+  // Writes the directory at `at` of `map`, whose entries are directories:
+  // each is given the next place and returned with it, in order.
+  template <typename Map>
+  std::vector<std::pair<uint32_t, const typename Map::mapped_type*>> Directory(uint32_t at, const Map& map) {
+    std::vector<std::pair<uint32_t, const typename Map::mapped_type*>> children;
+    Header(at, CountNamed(map), map.size() - CountNamed(map));
+    size_t index = 0;
+    for (const auto& e : map) {
+      Put32(tree_, at + 16 + 8 * index, NameField(e.first));
+      Put32(tree_, at + 16 + 8 * index + 4, next_directory_ | 0x80000000u);
+      children.push_back({next_directory_, &e.second});
+      next_directory_ += DirectorySize(e.second.size());
+      ++index;
+    }
+    return children;
+  }
+
+  // Writes the directory at `at` of one name's languages, whose entries are
+  // data entries: each is given the next one and returned with it.
+  std::vector<std::pair<uint32_t, const ResourceEntry*>> Languages(uint32_t at, const LanguageMap& languages) {
+    std::vector<std::pair<uint32_t, const ResourceEntry*>> slots;
+    Header(at, 0, languages.size());
+    size_t index = 0;
+    for (const auto& l : languages) {
+      Put32(tree_, at + 16 + 8 * index, l.first);
+      Put32(tree_, at + 16 + 8 * index + 4, next_data_entry_);
+      slots.push_back({next_data_entry_, l.second});
+      next_data_entry_ += 16;
+      ++index;
+    }
+    return slots;
+  }
+
+  // Appends each resource's data and fills its data entry; the section is
+  // loaded at `section_rva`.
+  Bytes Data(const std::vector<std::pair<uint32_t, const ResourceEntry*>>& slots, uint32_t section_rva) && {
+    for (const auto& slot : slots) {
+      tree_.resize(AlignUp(static_cast<uint32_t>(tree_.size()), 8));
+      const uint32_t at = static_cast<uint32_t>(tree_.size());
+      tree_.insert(tree_.end(), slot.second->data.begin(), slot.second->data.end());
+      Put32(tree_, slot.first, section_rva + at);
+      Put32(tree_, slot.first + 4, static_cast<uint32_t>(slot.second->data.size()));
+      Put32(tree_, slot.first + 8, slot.second->code_page);
+    }
+    tree_.resize(AlignUp(static_cast<uint32_t>(tree_.size()), 8));
+    return std::move(tree_);
+  }
+
+ private:
+  // A number, or the offset of the name's string (written when first met).
+  uint32_t NameField(const ResourceName& name) {
+    if (name.is_id) return name.id;
+    auto found = string_offsets_.find(name.text);
+    if (found != string_offsets_.end()) return found->second | 0x80000000u;
+    const uint32_t at = static_cast<uint32_t>(tree_.size());
+    tree_.resize(at + 2 + 2 * name.text.size());
+    Put16(tree_, at, static_cast<uint32_t>(name.text.size()));
+    for (size_t i = 0; i < name.text.size(); ++i) Put16(tree_, at + 2 + 2 * i, name.text[i]);
+    string_offsets_[name.text] = at;
+    return at | 0x80000000u;
+  }
+  void Header(uint32_t at, size_t named, size_t ids) {
+    Put16(tree_, at + 12, static_cast<uint32_t>(named));
+    Put16(tree_, at + 14, static_cast<uint32_t>(ids));
+  }
+
+  Bytes tree_;
+  std::map<std::u16string, uint32_t> string_offsets_;
+  uint32_t next_directory_ = 0, next_data_entry_ = 0;
+};
+
+Bytes BuildTree(const TypeMap& types, uint32_t section_rva) {
+  TreeLayout layout(types);
   std::vector<std::pair<uint32_t, const LanguageMap*>> language_dirs;
-  for (const auto& nd : name_dirs) {
-    write_dir_header(nd.first, count_named(*nd.second), nd.second->size() - count_named(*nd.second));
-    index = 0;
-    for (const auto& n : *nd.second) {
-      Put32(tree, nd.first + 16 + 8 * index, name_field(n.first));
-      Put32(tree, nd.first + 16 + 8 * index + 4, next_dir | 0x80000000u);
-      language_dirs.push_back({next_dir, &n.second});
-      next_dir += dir_size(n.second.size());
-      ++index;
-    }
-  }
+  for (const auto& name_dir : layout.Directory(0, types))
+    for (const auto& language_dir : layout.Directory(name_dir.first, *name_dir.second))
+      language_dirs.push_back(language_dir);
   std::vector<std::pair<uint32_t, const ResourceEntry*>> data_slots;
-  for (const auto& ld : language_dirs) {
-    write_dir_header(ld.first, 0, ld.second->size());
-    index = 0;
-    for (const auto& l : *ld.second) {
-      Put32(tree, ld.first + 16 + 8 * index, l.first);
-      Put32(tree, ld.first + 16 + 8 * index + 4, next_data_entry);
-      data_slots.push_back({next_data_entry, l.second});
-      next_data_entry += 16;
-      ++index;
-    }
-  }
-  for (const auto& slot : data_slots) {
-    tree.resize(AlignUp(static_cast<uint32_t>(tree.size()), 8));
-    const uint32_t at = static_cast<uint32_t>(tree.size());
-    tree.insert(tree.end(), slot.second->data.begin(), slot.second->data.end());
-    Put32(tree, slot.first, section_rva + at);
-    Put32(tree, slot.first + 4, static_cast<uint32_t>(slot.second->data.size()));
-    Put32(tree, slot.first + 8, slot.second->code_page);
-  }
-  tree.resize(AlignUp(static_cast<uint32_t>(tree.size()), 8));
-  return tree;
+  for (const auto& language_dir : language_dirs)
+    for (const auto& slot : layout.Languages(language_dir.first, *language_dir.second)) data_slots.push_back(slot);
+  return std::move(layout).Data(data_slots, section_rva);
 }
 
 // The header checksum: the 16-bit words of the file summed with end-around
@@ -262,6 +287,67 @@ uint32_t PeChecksum(const Bytes& image) {
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint32_t>(sum + image.size());
+}
+
+// Where the resource section goes: its header's offset, its address and
+// its file offset, and the initialised data of the other sections.
+struct SectionPlace {
+  size_t header;
+  uint32_t va, raw_pointer;
+  uint32_t initialised;
+};
+
+// In place of the last section when that is the resource section, else as
+// a new last section, whose header `out` gets with its name and count.
+SectionPlace PlaceResourceSection(const PeLayout& pe, Bytes& out) {
+  const Section& last = pe.sections.back();
+  const uint64_t raw_end = uint64_t{last.raw_pointer} + last.raw_size;
+  if (raw_end != out.size())
+    throw AuthoringError("data after the last section would be lost");
+  const uint32_t resource_rva = Get32(out, pe.data_directories + 8 * kResourceDirectory);
+  const bool replace_last = resource_rva != 0 && resource_rva == last.virtual_address;
+  SectionPlace place;
+  place.initialised = Get32(out, pe.optional + 8);
+  if (replace_last) {
+    place.header = last.header;
+    place.va = last.virtual_address;
+    place.raw_pointer = last.raw_pointer;
+    place.initialised -= std::min(place.initialised, last.raw_size);
+    return place;
+  }
+  place.header = pe.section_table + pe.sections.size() * kSectionHeaderSize;
+  uint32_t first_raw = pe.size_of_headers;
+  for (const auto& s : pe.sections)
+    if (s.raw_size != 0) first_raw = std::min(first_raw, s.raw_pointer);
+  if (place.header + kSectionHeaderSize > first_raw)
+    throw AuthoringError("no room for another section header");
+  for (size_t i = 0; i < kSectionHeaderSize; ++i)
+    if (out[place.header + i] != 0) throw AuthoringError("no room for another section header");
+  place.va = AlignUp(last.virtual_address + std::max(last.virtual_size, last.raw_size), pe.section_alignment);
+  place.raw_pointer = AlignUp(static_cast<uint32_t>(raw_end), pe.file_alignment);
+  Put16(out, pe.coff + 2, static_cast<uint32_t>(pe.sections.size() + 1));
+  static const char kName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+  std::copy(kName, kName + 8, out.begin() + static_cast<long>(place.header));
+  return place;
+}
+
+// The section header, the data directory, the image's sizes and its
+// checksum, for a resource tree of `tree_size` bytes at `place`.
+void WriteSectionHeaders(const PeLayout& pe, const SectionPlace& place, uint32_t tree_size, uint32_t raw_size,
+                         Bytes& out) {
+  const size_t header = place.header;
+  Put32(out, header + 8, tree_size);
+  Put32(out, header + 12, place.va);
+  Put32(out, header + 16, raw_size);
+  Put32(out, header + 20, place.raw_pointer);
+  for (size_t i = 24; i < 36; ++i) out[header + i] = 0;
+  Put32(out, header + 36, kSectionCharacteristics);
+  Put32(out, pe.data_directories + 8 * kResourceDirectory, place.va);
+  Put32(out, pe.data_directories + 8 * kResourceDirectory + 4, tree_size);
+  Put32(out, pe.optional + 8, place.initialised + raw_size);
+  Put32(out, pe.optional + 56, AlignUp(place.va + tree_size, pe.section_alignment));
+  Put32(out, pe.optional + 64, 0);
+  Put32(out, pe.optional + 64, PeChecksum(out));
 }
 
 }  // namespace
@@ -286,56 +372,14 @@ Bytes WritePeResources(const Bytes& image, const std::vector<ResourceEntry>& res
   const PeLayout pe = ParseLayout(image);
   TypeMap types;
   for (const auto& r : resources) types[r.type][r.name][r.language] = &r;
-
-  const Section& last = pe.sections.back();
-  const uint64_t raw_end = uint64_t{last.raw_pointer} + last.raw_size;
-  if (raw_end != image.size())
-    throw AuthoringError("data after the last section would be lost");
-  const uint32_t resource_rva = Get32(image, pe.data_directories + 8 * kResourceDirectory);
-  const bool replace_last = resource_rva != 0 && resource_rva == last.virtual_address;
-
   Bytes out = image;
-  size_t header;
-  uint32_t va, raw_pointer;
-  uint32_t initialised = Get32(out, pe.optional + 8);
-  if (replace_last) {
-    header = last.header;
-    va = last.virtual_address;
-    raw_pointer = last.raw_pointer;
-    initialised -= std::min(initialised, last.raw_size);
-  } else {
-    header = pe.section_table + pe.sections.size() * kSectionHeaderSize;
-    uint32_t first_raw = pe.size_of_headers;
-    for (const auto& s : pe.sections)
-      if (s.raw_size != 0) first_raw = std::min(first_raw, s.raw_pointer);
-    if (header + kSectionHeaderSize > first_raw)
-      throw AuthoringError("no room for another section header");
-    for (size_t i = 0; i < kSectionHeaderSize; ++i)
-      if (out[header + i] != 0) throw AuthoringError("no room for another section header");
-    va = AlignUp(last.virtual_address + std::max(last.virtual_size, last.raw_size), pe.section_alignment);
-    raw_pointer = AlignUp(static_cast<uint32_t>(raw_end), pe.file_alignment);
-    Put16(out, pe.coff + 2, static_cast<uint32_t>(pe.sections.size() + 1));
-    static const char kName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-    std::copy(kName, kName + 8, out.begin() + static_cast<long>(header));
-  }
-  const Bytes tree = BuildTree(types, va);
+  const SectionPlace place = PlaceResourceSection(pe, out);
+  const Bytes tree = BuildTree(types, place.va);
   const uint32_t raw_size = AlignUp(static_cast<uint32_t>(tree.size()), pe.file_alignment);
-  out.resize(raw_pointer);
+  out.resize(place.raw_pointer);
   out.insert(out.end(), tree.begin(), tree.end());
-  out.resize(uint64_t{raw_pointer} + raw_size);
-
-  Put32(out, header + 8, static_cast<uint32_t>(tree.size()));
-  Put32(out, header + 12, va);
-  Put32(out, header + 16, raw_size);
-  Put32(out, header + 20, raw_pointer);
-  for (size_t i = 24; i < 36; ++i) out[header + i] = 0;
-  Put32(out, header + 36, kSectionCharacteristics);
-  Put32(out, pe.data_directories + 8 * kResourceDirectory, va);
-  Put32(out, pe.data_directories + 8 * kResourceDirectory + 4, static_cast<uint32_t>(tree.size()));
-  Put32(out, pe.optional + 8, initialised + raw_size);
-  Put32(out, pe.optional + 56, AlignUp(va + static_cast<uint32_t>(tree.size()), pe.section_alignment));
-  Put32(out, pe.optional + 64, 0);
-  Put32(out, pe.optional + 64, PeChecksum(out));
+  out.resize(uint64_t{place.raw_pointer} + raw_size);
+  WriteSectionHeaders(pe, place, static_cast<uint32_t>(tree.size()), raw_size, out);
   return out;
 }
 

@@ -158,15 +158,51 @@ std::set<std::string> FoldersOf(const FileTree& tree) {
   return folders;
 }
 
-FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options,
-                  const std::function<void(size_t files)>& progress) {
+namespace {
+
+void CheckTreeRoot(const fs::path& root, const std::string& dir) {
   std::error_code ec;
-  const fs::path root = fs::u8path(dir);
   const fs::file_status root_status = fs::status(root, ec);
   if (!fs::exists(root_status))
     throw AuthoringError("installation tree not found: " + dir);
   if (!fs::is_directory(root_status))
     throw AuthoringError("not a folder: " + dir + " (an installation tree is the folder the game is installed in)");
+}
+
+// What a walked entry is, links followed where `follow_links` allows:
+// raises AuthoringError for a link not to be followed, a broken one, and a
+// link to a folder that holds it.
+fs::file_status StatusOf(const fs::directory_entry& entry, const fs::path& root, bool follow_links) {
+  std::error_code ec;
+  const fs::path& p = entry.path();
+  const fs::file_status own = entry.symlink_status(ec);
+  if (ec) throw AuthoringError("cannot read " + Display(p) + ": " + ec.message());
+  if (fs::is_symlink(own) && !follow_links)
+    throw AuthoringError("symbolic link in the tree: " + Display(p) +
+                         " (replace it by what it points to, or give --follow-links)");
+  const fs::file_status status = entry.status(ec);
+  if (ec) throw AuthoringError("cannot read " + Display(p) + " (a broken link?): " + ec.message());
+  if (fs::is_symlink(own) && fs::is_directory(status)) {
+    // A followed link to one of the folders the walk is in would be read
+    // without end, until the paths grew too long.
+    const fs::path target = fs::canonical(p, ec);
+    for (fs::path folder = p.parent_path(); !ec; folder = folder.parent_path()) {
+      if (fs::equivalent(folder, target, ec))
+        throw AuthoringError("symbolic link loop: " + Display(p) + " points to " + Display(target) +
+                             ", a folder that holds it");
+      if (folder == root || !folder.has_relative_path()) break;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options,
+                  const std::function<void(size_t files)>& progress) {
+  std::error_code ec;
+  const fs::path root = fs::u8path(dir);
+  CheckTreeRoot(root, dir);
   FileTree tree;
   std::map<std::string, std::string> folded;  // FoldCase key -> path as found
   auto claim = [&](const std::string& relative) {
@@ -186,25 +222,7 @@ FileTree ReadTree(const std::string& dir, const ReadTreeOptions& options,
     const fs::path& p = it->path();
     last = p;
     const std::string relative = "/" + p.lexically_relative(root).generic_u8string();
-    const fs::file_status own = it->symlink_status(ec);
-    if (ec) throw AuthoringError("cannot read " + Display(p) + ": " + ec.message());
-    if (fs::is_symlink(own) && !options.follow_links)
-      throw AuthoringError("symbolic link in the tree: " + Display(p) +
-                           " (replace it by what it points to, or give --follow-links)");
-    const fs::file_status status = it->status(ec);
-    if (ec) throw AuthoringError("cannot read " + Display(p) + " (a broken link?): " + ec.message());
-    if (fs::is_symlink(own) && fs::is_directory(status)) {
-      // A followed link to one of the folders the walk is in would be read
-      // without end, until the paths grew too long.
-      const fs::path target = fs::canonical(p, ec);
-      for (fs::path folder = p.parent_path(); !ec; folder = folder.parent_path()) {
-        if (fs::equivalent(folder, target, ec))
-          throw AuthoringError("symbolic link loop: " + Display(p) + " points to " + Display(target) +
-                               ", a folder that holds it");
-        if (folder == root || !folder.has_relative_path()) break;
-      }
-      ec.clear();
-    }
+    const fs::file_status status = StatusOf(*it, root, options.follow_links);
     if (options.installation && IsPatcherTemporaryName(p.filename().u8string()))
       throw AuthoringError("a leftover of an interrupted patch run in the installation: " + Display(p) +
                            "; verify patches installations without the patcher's temporary files (a rerun "
