@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/authoring.h"
-#include "tools/patch_model.h"
-#include "tools/zlib_codec.h"
+#include "tools/model/patch_model.h"
+#include "tools/payload/zlib_codec.h"
+#include "tools/plan/authoring.h"
 
 inline Bytes Random(uint32_t seed, size_t size) {
   std::mt19937 rng(seed);
