@@ -51,7 +51,7 @@ inline std::vector<Variant> TwoEditions() {
 
 inline BuildOptions KeyedBy(const std::string& key_file) {
   BuildOptions options;
-  options.key_file = key_file;
+  options.key_files = {key_file};
   return options;
 }
 

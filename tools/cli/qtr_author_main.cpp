@@ -39,8 +39,9 @@ const std::string kUsage = std::string() +
     "  --old DIR            the installation before patching; starts a new variant\n"
     "  --new DIR            the same variant's installation after patching\n"
     "  --name NAME          the variant's group name (default: variant1, variant2, ...)\n"
-    "  --key-file PATH      the file whose checksum tells the variants apart, relative to the\n"
-    "                       installation (default: the first changed file that does)\n"
+    "  --key-file PATH      a file whose checksum may tell the variants apart, relative to the\n"
+    "                       installation; give it again for more (default: any file of the old\n"
+    "                       trees, chosen so that the patchers read the fewest bytes)\n"
     "  --follow-links       read what symbolic links in the trees point to (default: refuse them)\n"
     "Paths are matched as Windows matches them, without case. A path may need at most " +
     std::to_string(kWindowsPathLimit - kRoomRequired) + " characters\n"
@@ -90,7 +91,8 @@ struct Arguments {
   std::string command;  // "make", "inspect" or "verify"
   std::string patch;    // inspect, verify
   std::vector<TreePair> trees;
-  std::string from, to, stub, out, out_dir, key_file;
+  std::string from, to, stub, out, out_dir;
+  std::vector<std::string> key_files;
   unsigned threads = 0;
   bool fast = false, stats = false, json = false, quiet = false, follow_links = false;
 };
@@ -132,7 +134,7 @@ void SetValue(Arguments& a, PatchManifest& header, const std::string& option, co
   } else if (option == "--out-dir") {
     a.out_dir = value;
   } else if (option == "--key-file") {
-    a.key_file = value;
+    a.key_files.push_back(value);
   } else if (option == "--threads") {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (value.empty() || value.size() > 4 || !std::all_of(value.begin(), value.end(), digit) || std::stoi(value) < 1)
@@ -291,7 +293,7 @@ int Make(const Arguments& a, PatchManifest header) {
     variants.push_back(std::move(v));
   }
   BuildOptions options;
-  options.key_file = a.key_file;
+  options.key_files = a.key_files;
   options.fast = a.fast;
   options.threads = a.threads;
   options.progress = [&progress](const BuildProgress& p) { progress.Show(StatusOf(p)); };

@@ -49,26 +49,36 @@ Counts CountGroup(const AuthoredGroup& g, const BuiltPatch& patch) {
 }
 
 
-// What applying each diffed file of `g` costs: as the group's own variant
-// applied it, or for the group for everyone the first variant.
-std::map<std::string, ApplyCost> CostsOf(const AuthoredGroup& g, const std::vector<VariantCheck>& checks) {
+// What applying each diffed file of group `g` costs: as the first variant
+// that selects it applied it.
+std::map<std::string, ApplyCost> CostsOf(size_t g, const BuiltPatch& patch, const std::vector<VariantCheck>& checks) {
   std::map<std::string, ApplyCost> costs;
-  for (const auto& check : checks) {
-    if (g.filtered && check.name != g.name) continue;
-    for (const auto& d : check.diffs) costs.emplace(FoldCase(d.path), d.cost);
-    break;
-  }
+  if (g < patch.selected_by.size() && !patch.selected_by[g].empty() && patch.selected_by[g].front() < checks.size())
+    for (const auto& d : checks[patch.selected_by[g].front()].diffs) costs.emplace(FoldCase(d.path), d.cost);
   return costs;
+}
+
+// "packs 5002 5004, selected by reading 13.4 MiB of key files (qtr.exe)".
+std::string SelectionText(const BuiltPatch& patch, size_t variant) {
+  std::string text = "packs";
+  for (size_t g : patch.GroupsOf(variant)) text += " " + std::to_string(patch.documents.groups[g].pack_id);
+  if (patch.key_reads.empty()) return text;
+  std::string keys;
+  for (const KeyRead& k : patch.key_reads)
+    if (k.bytes[variant] > 0) keys += (keys.empty() ? "" : ", ") + k.key.substr(1);
+  return text + ", selected by reading " + SizeText(patch.KeyBytesReadBy(variant)) + " of key files" +
+         (keys.empty() ? "" : " (" + keys + ")");
 }
 
 void Line(std::string& out, const std::string& text) { out += text + "\n"; }
 
 // The group's counts, then a line per entry (with what applying a diff
 // costs) when the options list files.
-void GroupLines(const AuthoredGroup& g, const BuiltPatch& patch, const std::vector<VariantCheck>& checks,
+void GroupLines(size_t index, const BuiltPatch& patch, const std::vector<VariantCheck>& checks,
                 const SummaryOptions& options, std::string& out) {
+  const AuthoredGroup& g = patch.documents.groups[index];
   const Counts c = CountGroup(g, patch);
-  const std::map<std::string, ApplyCost> costs = CostsOf(g, checks);
+  const std::map<std::string, ApplyCost> costs = CostsOf(index, patch, checks);
   std::string counts;
   for (int k = 0; k < 3; ++k)
     if (c.files[k] > 0)
@@ -91,11 +101,13 @@ void GroupLines(const AuthoredGroup& g, const BuiltPatch& patch, const std::vect
   }
 }
 
-// What the patch leaves alone in a variant: unchanged files, folders left
-// in place, names that keep their old case.
-void VariantLines(const Variant& v, const VariantPlan& plan, std::string& out) {
-  std::string text = "variant " + v.name + ": " + std::to_string(plan.unchanged_files) + " files unchanged (" +
-                     SizeText(plan.unchanged_bytes) + ")";
+// The groups a variant gets and what its patcher reads to select them; what
+// the patch leaves alone in it: unchanged files, folders left in place,
+// names that keep their old case.
+void VariantLines(const Variant& v, const BuiltPatch& patch, size_t index, std::string& out) {
+  const VariantPlan& plan = patch.plans[index];
+  std::string text = "variant " + v.name + ": " + SelectionText(patch, index) + "; " +
+                     std::to_string(plan.unchanged_files) + " files unchanged (" + SizeText(plan.unchanged_bytes) + ")";
   if (!plan.folders_left.empty()) text += "; folders left in place (the patcher removes no folder):";
   Line(out, text);
   for (const auto& folder : plan.folders_left) Line(out, "  " + folder);
@@ -128,8 +140,8 @@ void StatsLines(const std::vector<VariantCheck>& checks, std::string& out) {
 std::string SummaryText(const std::vector<Variant>& variants, const BuiltPatch& patch,
                         const std::vector<VariantCheck>& checks, const SummaryOptions& options) {
   std::string out;
-  for (const auto& g : patch.documents.groups) GroupLines(g, patch, checks, options, out);
-  for (size_t i = 0; i < variants.size(); ++i) VariantLines(variants[i], patch.plans[i], out);
+  for (size_t g = 0; g < patch.documents.groups.size(); ++g) GroupLines(g, patch, checks, options, out);
+  for (size_t i = 0; i < variants.size(); ++i) VariantLines(variants[i], patch, i, out);
   if (options.stats) StatsLines(checks, out);
   if (!patch.warnings.empty()) {
     Line(out, "warnings:");
@@ -147,7 +159,9 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
     const Counts c = CountGroup(g, patch);
     json.BeginObject().Number("pack", g.pack_id).Bool("filtered", g.filtered);
     if (g.filtered) json.String("name", g.name).String("key_file", g.filename).String("crc", ChecksumText(g.crc)).String("crc2", ChecksumText(g.crc2));
-    json.Number("required_space", g.RequiredSpace()).Number("payload_bytes", c.stored);
+    json.Number("required_space", g.RequiredSpace()).Number("payload_bytes", c.stored).BeginArray("variants");
+    for (size_t v : patch.selected_by[&g - patch.documents.groups.data()]) json.String(variants[v].name);
+    json.EndArray();
     for (int k = 0; k < 3; ++k) {
       json.BeginObject(KindName(k)).Number("files", static_cast<uint64_t>(c.files[k])).Number("bytes", c.bytes[k]).EndObject();
     }
@@ -168,7 +182,9 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
   for (size_t i = 0; i < variants.size(); ++i) {
     const VariantPlan& plan = patch.plans[i];
     json.BeginObject().String("name", variants[i].name).Number("unchanged_files", plan.unchanged_files)
-        .Number("unchanged_bytes", plan.unchanged_bytes).BeginArray("folders_left");
+        .Number("unchanged_bytes", plan.unchanged_bytes).BeginArray("packs");
+    for (size_t g : patch.GroupsOf(i)) json.Number(nullptr, patch.documents.groups[g].pack_id);
+    json.EndArray().Number("key_bytes_read", patch.KeyBytesReadBy(i)).BeginArray("folders_left");
     for (const auto& folder : plan.folders_left) json.String(folder);
     json.EndArray().BeginArray("names_kept");
     for (const auto& [old_name, new_name] : plan.names_kept)
@@ -181,6 +197,12 @@ std::string SummaryJson(const std::vector<Variant>& variants, const BuiltPatch& 
             .Number("copies", d.cost.copies).Number("copied_bytes", d.cost.copied_bytes)
             .Number("seeks", d.cost.seeks).Number("literal_bytes", d.cost.literal_bytes)
             .Number("diff_size", d.cost.diff_size).EndObject();
+    json.EndArray().EndObject();
+  }
+  json.EndArray().BeginArray("key_files");
+  for (const KeyRead& k : patch.key_reads) {
+    json.BeginObject().String("path", k.key.substr(1)).BeginArray("bytes_read");
+    for (uint64_t b : k.bytes) json.Number(nullptr, b);
     json.EndArray().EndObject();
   }
   json.EndArray().BeginArray("warnings");

@@ -40,11 +40,35 @@ void CheckHeaderAndNames(const std::vector<Variant>& variants, const PatchManife
   }
 }
 
-// Every file the patch carries, in the order of its groups.
-void CheckSizeLimits(const GroupedChanges& grouped) {
-  for (const auto& entry : grouped.common) CheckSizeLimits(entry.second);
-  for (const auto& o : grouped.own)
-    for (const auto& entry : o) CheckSizeLimits(entry.second);
+// Every file the patch carries, variant by variant.
+void CheckSizeLimits(const std::vector<VariantPlan>& plans) {
+  for (const VariantPlan& plan : plans)
+    for (const auto& entry : plan.changes) CheckSizeLimits(entry.second);
+}
+
+// The groups and their key files. Trees given to the wrong variants share
+// their key files' checksums: a refusal carries the warnings of such
+// pairings, which may say why.
+GroupPlan GroupsOf(const std::vector<Variant>& variants, BuiltPatch& patch, const BuildOptions& options) {
+  try {
+    GroupPlan groups = FactorGroups(variants, patch.plans, options.key_files, options.progress);
+    WarnOfPairing(variants, patch.plans, groups.common, patch.warnings);
+    return groups;
+  } catch (const AuthoringError& e) {
+    std::vector<std::string> warnings;
+    WarnOfPairing(variants, patch.plans, CommonPaths(patch.plans), warnings);
+    std::string hint;
+    for (const auto& w : warnings) hint += "; " + w;
+    throw AuthoringError(e.what() + hint);
+  }
+}
+
+// The groups' documents and payloads.
+void MakeGroups(const GroupPlan& groups, BuiltPatch& patch, const BuildOptions& options) {
+  std::vector<PayloadCopy> copies;
+  const std::vector<PayloadJob> jobs = FormGroups(groups, patch, copies);
+  MakePayloads(jobs, patch, options);
+  CopyPayloadFigures(copies, patch.documents);
 }
 
 Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -107,19 +131,29 @@ void CheckVersions(const std::string& from, const std::string& to) {
                          spelled(old_version) + "); the patch would only ever say the game's version is higher");
 }
 
+std::vector<size_t> BuiltPatch::GroupsOf(size_t variant) const {
+  std::vector<size_t> groups;
+  for (size_t g = 0; g < selected_by.size(); ++g)
+    if (std::binary_search(selected_by[g].begin(), selected_by[g].end(), variant)) groups.push_back(g);
+  return groups;
+}
+
+uint64_t BuiltPatch::KeyBytesReadBy(size_t variant) const {
+  uint64_t total = 0;
+  for (const KeyRead& key : key_reads) total += key.bytes[variant];
+  return total;
+}
+
 BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest& header,
                       const BuildOptions& options) {
   CheckHeaderAndNames(variants, header);
   BuiltPatch patch;
   patch.plans = PlanVariants(variants, options.progress);
   CheckSomethingToPatch(patch.plans);
-  const GroupedChanges grouped = GroupChanges(patch.plans);
-  CheckSizeLimits(grouped);
-  WarnOfPairing(variants, patch.plans, grouped.common, patch.warnings);
+  CheckSizeLimits(patch.plans);
+  const GroupPlan groups = GroupsOf(variants, patch, options);
   patch.documents.header = header;
-  const std::vector<PayloadJob> jobs =
-      FormGroups(variants, patch.plans, grouped, options.key_file, patch.warnings, patch.documents);
-  MakePayloads(jobs, patch, options);
+  MakeGroups(groups, patch, options);
   AddDocuments(patch);
   WarnOfPaths(variants, patch.plans, patch.warnings);
   return patch;

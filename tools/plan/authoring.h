@@ -88,9 +88,9 @@ struct BuildProgress {
 };
 
 struct BuildOptions {
-  // The file whose checksum tells the variants apart, relative to the
-  // installation; empty: the first changed file that does.
-  std::string key_file;
+  // The files whose checksums may tell the variants apart, relative to the
+  // installation; empty: any file of the old trees.
+  std::vector<std::string> key_files;
   bool fast = false;  // zlib -9 instead of the strongest deflate setting
   // Threads (0: every core). Files below 4 MiB are made several at once,
   // one thread each; larger ones one at a time, each on every thread. The
@@ -103,18 +103,34 @@ struct BuildOptions {
   std::function<void(const BuildProgress&)> progress;
 };
 
+// A key file the groups name, and what taking its checksum costs each
+// variant's patcher: its size in the old tree, 0 where it has none.
+struct KeyRead {
+  std::string key;              // as the groups name it, with a leading "/"
+  std::vector<uint64_t> bytes;  // by variant
+};
+
 struct BuiltPatch {
   AuthoredPatch documents;
   std::vector<std::pair<uint16_t, Bytes>> resources;  // ascending ids from 5001
   std::vector<VariantPlan> plans;                     // one per variant, in order
   std::vector<std::string> warnings;                  // what a studio should look at
+  // By group of `documents`: the variants whose installations select it.
+  std::vector<std::vector<size_t>> selected_by;
+  std::vector<KeyRead> key_reads;  // the key files named, in order of first use
+
+  // The groups a variant's installation selects, and the bytes its patcher
+  // reads to select them.
+  std::vector<size_t> GroupsOf(size_t variant) const;
+  uint64_t KeyBytesReadBy(size_t variant) const;
 };
 
 // Works out the groups, payloads and documents. Changes the same in every
-// variant go into one group for everyone; the rest into one group per
-// variant, filtered by the key file (tools/plan/groups.h). Raises AuthoringError for versions
-// CheckVersions refuses, identical versions, variants that no key file
-// tells apart, paths CheckCarriablePath refuses or that are a file in one
+// variant go into one group for everyone; the rest into groups keyed by
+// files that tell apart the variants that need them (tools/plan/groups.h).
+// Raises AuthoringError for versions CheckVersions refuses, identical
+// versions, changes that no choice of key files can give exactly the
+// variants that need them, paths CheckCarriablePath refuses or that are a file in one
 // version and a folder in the other, files too large for the patcher among
 // those it must read or write, and more resources than ids 5001..65535 hold.
 BuiltPatch BuildPatch(const std::vector<Variant>& variants, const PatchManifest& header,

@@ -50,14 +50,12 @@ RunHooks CheckingHooks(const Variant& v, const std::map<std::string, const TreeF
 
 // The run must succeed, select exactly the variant's groups and name no
 // file twice.
-void CheckRun(const Variant& v, const BuiltPatch& patch, const RunResult& run) {
+void CheckRun(const Variant& v, const BuiltPatch& patch, size_t index, const RunResult& run) {
   if (run.end != RunEnd::Success)
     Refuse(v.name, run.failed_path, "the patcher would end with " + DescribeEnd(run.end) + ": " + run.reason);
-  int64_t expected_space = 0;
-  for (const auto& g : patch.documents.groups)
-    if (!g.filtered || g.name == v.name) expected_space += g.RequiredSpace();
-  if (run.required_space != expected_space)
-    Refuse(v.name, "", "the groups the patcher selects are not the variant's own");
+  std::vector<int> packs;
+  for (size_t g : patch.GroupsOf(index)) packs.push_back(patch.documents.groups[g].pack_id);
+  if (run.packs != packs) Refuse(v.name, "", "the groups the patcher selects are not the variant's own");
   std::set<std::string> seen;
   for (const auto& entry : run.entries)
     if (!seen.insert(FoldCase(entry.path)).second)
@@ -90,7 +88,7 @@ VariantCheck CheckVariant(const BuiltPatch& patch, const PatchResources& resourc
     };
   InstallationModel installation(v.old_tree);
   check.run = SimulateRun(resources, installation, CheckingHooks(v, new_files, check, run_progress));
-  CheckRun(v, patch, check.run);
+  CheckRun(v, patch, index, check.run);
   CompareWithNewTree(v, patch.plans[index], installation, new_files);
   CheckRerun(v, resources, installation);
   return check;

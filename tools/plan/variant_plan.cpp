@@ -196,3 +196,8 @@ void CheckSizeLimits(const Change& change) {
   throw AuthoringError(what + ", and the patcher reads and writes only files below 2 GiB (files of any size that do " +
                        "not change are left alone)");
 }
+
+const Change* ChangeAt(const VariantPlan& plan, const std::string& key) {
+  const auto found = plan.changes.find(key);
+  return found == plan.changes.end() ? nullptr : &found->second;
+}

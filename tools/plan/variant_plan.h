@@ -26,6 +26,9 @@ std::vector<VariantPlan> PlanVariants(const std::vector<Variant>& variants,
 VariantPlan PlanVariant(const Variant& v, const std::function<void(const BuildProgress&)>& progress, size_t index,
                         size_t count);
 
+// The change `plan` makes to the path with FoldCase key `key`, or null.
+const Change* ChangeAt(const VariantPlan& plan, const std::string& key);
+
 // Raises AuthoringError when no variant changes a file: identical versions,
 // or versions that differ only in empty folders, which the patcher cannot
 // make.

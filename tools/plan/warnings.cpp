@@ -5,7 +5,7 @@
 #include "tools/tree/paths.h"
 
 void WarnOfPairing(const std::vector<Variant>& variants, const std::vector<VariantPlan>& plans,
-                   const std::map<std::string, Change>& common, std::vector<std::string>& warnings) {
+                   const std::set<std::string>& common, std::vector<std::string>& warnings) {
   for (size_t i = 0; i < variants.size(); ++i) {
     const size_t files = variants[i].new_tree.files.size();
     if (files >= 4 && plans[i].unchanged_files * 10 < files && !variants[i].old_tree.files.empty())
