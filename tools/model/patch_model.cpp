@@ -36,6 +36,14 @@ uint64_t NewBytes(const FilePatch& entry) {
   return size > 0 ? static_cast<uint64_t>(size) : 0;
 }
 
+// A "DATA" resource as the patcher's loader finds it.
+DataResource ResourceOf(const PatchResources& resources, int id) {
+  const auto found = resources.find(id & 0xFFFF);
+  if (found == resources.end()) RaiseInternalError("Cannot find resource");
+  if (found->second.empty()) RaiseInternalError("Cannot get resource length");
+  return DataResource{found->second.data(), static_cast<uint32_t>(found->second.size())};
+}
+
 // Ends the run: thrown inside SimulateRun only.
 struct Stop {
   RunEnd end;
@@ -55,30 +63,26 @@ struct Run {
   void Report(const std::string& path, uint64_t within) const {
     if (hooks.progress) hooks.progress(path, done + within, total);
   }
-  DataResource Resource(int id) const {
-    const auto found = resources.find(id & 0xFFFF);
-    if (found == resources.end()) RaiseInternalError("Cannot find resource");
-    if (found->second.empty()) RaiseInternalError("Cannot get resource length");
-    return DataResource{found->second.data(), static_cast<uint32_t>(found->second.size())};
-  }
+  DataResource Resource(int id) const { return ResourceOf(resources, id); }
 };
 
 // The patcher's file plan: the main manifest, the groups it selects by
 // their key files' checksums in the installation, and their packs' entries.
-FilePatchList CollectEntries(const Run& run, RunResult& result) {
+FilePatchList CollectEntries(const PatchResources& resources, const InstallationModel& installation,
+                             RunResult& result) {
   const WideText base = FreshInstallationDirectory();
   const FileChecksum checksum = [&](const WideText& path, NarrowText& text) {
     if (path.compare(0, base.size(), base) != 0) return false;
     std::string relative = WideToUtf8(path.substr(base.size()));
     std::replace(relative.begin(), relative.end(), '\\', '/');
-    const InstallationModel::File* file = run.installation.Find(relative);
+    const InstallationModel::File* file = installation.Find(relative);
     if (file == nullptr || file->content.size() == 0 || file->content.size() >= kChecksumLimit) return false;
     text = ChecksumText(file->content.Crc());
     return true;
   };
   const DataResourceLoader load = [&](int id) {
     result.packs.push_back(id & 0xFFFF);
-    return run.Resource(id);
+    return ResourceOf(resources, id);
   };
   FilePatchList list;
   try {
@@ -229,7 +233,7 @@ RunResult SimulateRun(const PatchResources& resources, InstallationModel& instal
   RunResult result;
   Run run{resources, installation, hooks};
   try {
-    const FilePatchList list = CollectEntries(run, result);
+    const FilePatchList list = CollectEntries(resources, installation, result);
     const std::vector<bool> checksum_needed = Preflight(run, list);
     ApplyEntries(run, list, checksum_needed, result);
   } catch (const Stop& stop) {
@@ -238,6 +242,16 @@ RunResult SimulateRun(const PatchResources& resources, InstallationModel& instal
     result.reason = stop.reason;
   }
   return result;
+}
+
+std::vector<int> SelectedPacks(const PatchResources& resources, const InstallationModel& installation) {
+  RunResult result;
+  try {
+    CollectEntries(resources, installation, result);
+  } catch (const Stop&) {
+    return {};
+  }
+  return result.packs;
 }
 
 std::string DescribeEnd(RunEnd end) {

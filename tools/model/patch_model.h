@@ -87,4 +87,8 @@ RunResult SimulateRun(const PatchResources& resources, InstallationModel& instal
                       const RunHooks& hooks = RunHooks());
 
 // "box 210 (the installation is corrupted)" and so on.
+// The packs the patcher's group selection reads for `installation`, in
+// order: those of the groups it selects (none when the manifests are faulty).
+std::vector<int> SelectedPacks(const PatchResources& resources, const InstallationModel& installation);
+
 std::string DescribeEnd(RunEnd end);

@@ -28,10 +28,11 @@ struct KeyState {
   std::optional<uint32_t> first;    // none: missing or empty, which selects nothing
   std::vector<uint32_t> seen;       // every checksum any run may find for it, `first` included
   std::optional<uint32_t> becomes;  // the key file's own new checksum, where the patch updates it
-  bool vanishes = false;            // the patch deletes it or empties it
-  // The patch empties it: written whole among the added entries, before
-  // the rest of its group, so no order keeps the group selected.
-  bool emptied = false;
+  bool vanishes = false;            // the patch deletes it
+  // An update written whole is an added entry, whose target the pre-flight
+  // pass removes before any entry is applied: no order of the entries keeps
+  // the key file's groups selected after an interruption.
+  bool removed_first = false;
   // While it is missing: the checksums of replacements other entries of its
   // folder may have left, which group selection reads in its stead.
   std::vector<uint32_t> leftovers;
@@ -85,16 +86,13 @@ KeyState StateOf(const TreeIndex& trees, const VariantPlan& plan, size_t v, cons
   if (state.first) state.seen.push_back(*state.first);
   const Change* change = ChangeAt(plan, key);
   if (change != nullptr && change->kind == Deleted) state.vanishes = state.first.has_value();
-  if (change != nullptr && change->kind != Deleted) {
-    if (change->new_file->size() == 0) {
-      state.vanishes = state.emptied = state.first.has_value();
-    } else {
-      const uint32_t now = change->new_file->Crc();
-      state.seen.push_back(now);
-      if (state.first && now != *state.first) state.becomes = now;
-    }
+  if (change != nullptr && change->kind == Added && old_file != nullptr) state.removed_first = true;
+  if (change != nullptr && change->kind != Deleted && change->new_file->size() > 0) {
+    const uint32_t now = change->new_file->Crc();
+    state.seen.push_back(now);
+    if (state.first && now != *state.first) state.becomes = now;
   }
-  if (!state.first || state.vanishes) AddLeftovers(plan, key, state.leftovers);
+  if (!state.first || state.vanishes || state.removed_first) AddLeftovers(plan, key, state.leftovers);
   std::sort(state.seen.begin(), state.seen.end());
   state.seen.erase(std::unique(state.seen.begin(), state.seen.end()), state.seen.end());
   return state;
@@ -179,8 +177,9 @@ KeySets SetsFor(const std::vector<KeyState>& states, const std::vector<std::stri
     std::vector<uint32_t> members_values;
     for (size_t i = 0; i < values.all.size(); ++i)
       if (values.Root(i) == root) members_values.push_back(values.all[i]);
-    const bool every_one_selected = std::all_of(
-        variants.begin(), variants.end(), [&](size_t v) { return states[v].first.has_value() && !states[v].emptied; });
+    const bool every_one_selected = std::all_of(variants.begin(), variants.end(), [&](size_t v) {
+      return states[v].first.has_value() && !states[v].removed_first;
+    });
     if (members_values.size() > 2 || !every_one_selected) continue;
     KeySets::Set set;
     std::vector<const KeyState*> members;
