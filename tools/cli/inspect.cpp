@@ -1,5 +1,6 @@
 #include "tools/cli/inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "manifest/pack_list.h"
@@ -80,6 +81,17 @@ PatchContents ReadPatchContents(const PatchResources& resources) {
   return contents;
 }
 
+std::vector<std::string> PatchContents::KeyFiles() const {
+  std::vector<std::string> keys;
+  for (const GroupContents& g : groups) {
+    if (!g.filtered) continue;
+    std::string key = WideToUtf8(NormalizePath(Utf8ToWide(g.filename), false));
+    std::replace(key.begin(), key.end(), '\\', '/');
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  }
+  return keys;
+}
+
 std::string InspectText(const PatchContents& contents, const PatchResources& resources) {
   std::string out;
   auto line = [&out](const std::string& text) { out += text + "\n"; };
@@ -104,12 +116,19 @@ std::string InspectText(const PatchContents& contents, const PatchResources& res
            std::to_string(p.entries.size()) + " entries" + (p.fault.empty() ? "" : "; FAULT: " + p.fault));
       for (const auto& e : p.entries) {
         std::string text = "    " + KindColumn(e->kind) + EntryPath(*e);
-        if (e->kind == Updated) text += "  " + e->size_org + " -> " + e->size + " bytes, " + e->crc_org + " -> " + e->crc;
+        if (e->kind == Updated)
+          text += "  " + e->size_org + " -> " + e->size + " bytes, " + e->crc_org + " -> " + e->crc;
         if (e->kind == Added) text += "  " + e->size + " bytes, " + e->crc;
         if (e->kind != Deleted) text += "; " + PayloadText(*e, resources);
         line(text);
       }
     }
+  }
+  const std::vector<std::string> keys = contents.KeyFiles();
+  if (!keys.empty()) {
+    std::string names;
+    for (const auto& k : keys) names += (names.empty() ? "" : ", ") + k;
+    line("key files, each read whole by the patcher to select the groups: " + names);
   }
   line(std::to_string(resources.size()) + " resources, " + std::to_string(payload_bytes) + " bytes");
   return out;
@@ -119,14 +138,17 @@ std::string InspectJson(const PatchContents& contents, const PatchResources& res
   JsonWriter json;
   const PatchManifest& h = contents.header;
   json.BeginObject().String("from", h.from).String("to", h.to).BeginObject("registry");
-  const std::pair<const char*, const RegValue*> registry[] = {
-      {"reg_path", &h.reg_path}, {"reg_version", &h.reg_version}, {"reg_version2", &h.reg_version2},
-      {"reg_language", &h.reg_language}};
-  for (const auto& [name, r] : registry) json.BeginObject(name).String("key", r->key).String("value", r->value).EndObject();
+  const std::pair<const char*, const RegValue*> registry[] = {{"reg_path", &h.reg_path},
+                                                              {"reg_version", &h.reg_version},
+                                                              {"reg_version2", &h.reg_version2},
+                                                              {"reg_language", &h.reg_language}};
+  for (const auto& [name, r] : registry)
+    json.BeginObject(name).String("key", r->key).String("value", r->value).EndObject();
   json.EndObject().BeginArray("groups");
   for (const auto& g : contents.groups) {
     json.BeginObject().Bool("filtered", g.filtered);
-    if (g.filtered) json.String("name", g.name).String("filename", g.filename).String("crc", g.crc).String("crc2", g.crc2);
+    if (g.filtered)
+      json.String("name", g.name).String("filename", g.filename).String("crc", g.crc).String("crc2", g.crc2);
     json.Number("required_space", ParseInt64(g.required_space)).BeginArray("packs");
     for (const auto& p : g.packs) {
       json.BeginObject().Number("id", p.id).String("root", p.root);
@@ -148,8 +170,12 @@ std::string InspectJson(const PatchContents& contents, const PatchResources& res
     }
     json.EndArray().EndObject();
   }
+  json.EndArray().BeginArray("key_files");
+  for (const auto& k : contents.KeyFiles()) json.String(k);
   size_t bytes = 0;
   for (const auto& r : resources) bytes += r.second.size();
-  json.EndArray().Number("resources", static_cast<uint64_t>(resources.size())).Number("resource_bytes", static_cast<uint64_t>(bytes));
+  json.EndArray()
+      .Number("resources", static_cast<uint64_t>(resources.size()))
+      .Number("resource_bytes", static_cast<uint64_t>(bytes));
   return json.EndObject().Text();
 }

@@ -25,6 +25,10 @@ struct GroupContents {
 struct PatchContents {
   PatchManifest header;
   std::vector<GroupContents> groups;
+  // The key files the filtered groups name ("data/text.dat"), each once as
+  // the patcher's checksum cache keeps them (exact spelling), in order of
+  // first use: the patcher reads every one whole before it applies anything.
+  std::vector<std::string> KeyFiles() const;
 };
 
 // Raises AuthoringError when the main manifest cannot be read as the

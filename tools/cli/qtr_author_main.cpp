@@ -339,6 +339,7 @@ int Verify(const Arguments& a) {
   std::vector<Edition> editions;
   for (const auto& t : a.trees) {
     Edition e;
+    e.name = t.name;
     e.old_dir = t.old_dir;
     e.new_dir = t.new_dir;
     e.old_tree = ReadTreeShown(t.old_dir, {a.follow_links, true}, progress);

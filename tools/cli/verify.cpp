@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "tools/cli/inspect.h"
 #include "tools/cli/json_writer.h"
 #include "tools/payload/patch_documents.h"
 #include "tools/tree/paths.h"
@@ -38,8 +39,19 @@ void Compare(const InstallationModel& installation, const FileTree& new_tree, st
 
 std::string Ending(const RunResult& run) {
   std::string text = DescribeEnd(run.end);
-  if (run.end != RunEnd::Success) text += " at " + (run.failed_path.empty() ? "the manifest" : run.failed_path) + ": " + run.reason;
+  if (run.end != RunEnd::Success)
+    text += " at " + (run.failed_path.empty() ? "the manifest" : run.failed_path) + ": " + run.reason;
   return text;
+}
+
+// The key files the patch's groups name; none where its main manifest does
+// not read (the run then says why).
+std::vector<std::string> KeyFilesOf(const PatchResources& resources) {
+  try {
+    return ReadPatchContents(resources).KeyFiles();
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 }  // namespace
@@ -50,9 +62,15 @@ bool EditionResult::ok() const {
 
 std::vector<EditionResult> VerifyPatch(const PatchResources& resources, const std::vector<Edition>& editions,
                                        const VerifyProgress& progress) {
+  const std::vector<std::string> key_files = KeyFilesOf(resources);
   std::vector<EditionResult> results;
   for (const Edition& edition : editions) {
     EditionResult result;
+    const auto installed = FilesByKey(edition.old_tree);
+    for (const std::string& key : key_files) {
+      const auto found = installed.find(FoldCase("/" + key));
+      if (found != installed.end()) result.key_bytes += found->second->size();
+    }
     std::map<std::string, const TreeFile*> wanted;
     if (edition.new_tree) wanted = FilesByKey(*edition.new_tree);
     // What a run writes is kept as the new tree's file when it is that file,
@@ -90,14 +108,14 @@ std::string VerifyText(const std::vector<Edition>& editions, const std::vector<E
   for (size_t i = 0; i < results.size(); ++i) {
     const Edition& e = editions[i];
     const EditionResult& r = results[i];
-    out += "edition " + std::to_string(i + 1) + ": old " + e.old_dir + (e.new_dir.empty() ? "" : ", new " + e.new_dir) + "\n";
+    out += "edition " + std::to_string(i + 1) + (e.name.empty() ? "" : " (" + e.name + ")") + ": old " + e.old_dir +
+           (e.new_dir.empty() ? "" : ", new " + e.new_dir) + "\n";
     std::string packs;
     for (int id : r.run.packs) packs += " " + std::to_string(id);
     out += "  packs read:" + (packs.empty() ? std::string(" none") : packs) + "; required_space " +
-           SpaceText(r.run.required_space) + "\n";
+           SpaceText(r.run.required_space) + "; key files read: " + SizeText(r.key_bytes) + "\n";
     for (const auto& entry : r.run.entries)
-      out += "  " + KindColumn(entry.kind) +
-             entry.path + "  " + OutcomeText(entry.outcome) + "\n";
+      out += "  " + KindColumn(entry.kind) + entry.path + "  " + OutcomeText(entry.outcome) + "\n";
     out += "  the patcher ends with " + Ending(r.run) + "\n";
     if (r.run.end == RunEnd::Success && r.rerun.end != RunEnd::Success)
       out += "  a run interrupted at its end could not be finished: the next run ends with " + Ending(r.rerun) + "\n";
@@ -106,11 +124,12 @@ std::string VerifyText(const std::vector<Edition>& editions, const std::vector<E
       out += e.new_dir.empty() ? "  ok: the patch applies\n" : "  ok: rebuilds the new tree exactly\n";
     } else {
       ++failed;
-      out += "  FAILED\n";
+      out += "  FAILED" + (e.name.empty() ? "" : ": " + e.name) + "\n";
     }
   }
-  out += failed == 0 ? "verify: every edition passed\n"
-                     : "verify: " + std::to_string(failed) + " of " + std::to_string(results.size()) + " editions failed\n";
+  out += failed == 0
+             ? "verify: every edition passed\n"
+             : "verify: " + std::to_string(failed) + " of " + std::to_string(results.size()) + " editions failed\n";
   return out;
 }
 
@@ -121,16 +140,22 @@ std::string VerifyJson(const std::vector<Edition>& editions, const std::vector<E
   for (size_t i = 0; i < results.size(); ++i) {
     const EditionResult& r = results[i];
     all = all && r.ok();
-    json.BeginObject().String("old", editions[i].old_dir);
+    json.BeginObject();
+    if (!editions[i].name.empty()) json.String("name", editions[i].name);
+    json.String("old", editions[i].old_dir);
     if (!editions[i].new_dir.empty()) json.String("new", editions[i].new_dir);
     json.Bool("ok", r.ok()).String("end", DescribeEnd(r.run.end));
     if (r.run.end != RunEnd::Success) json.String("failed_path", r.run.failed_path).String("reason", r.run.reason);
     if (r.run.end == RunEnd::Success) json.String("rerun_end", DescribeEnd(r.rerun.end));
-    json.Number("required_space", r.run.required_space).BeginArray("packs");
+    json.Number("required_space", r.run.required_space).Number("key_bytes_read", r.key_bytes).BeginArray("packs");
     for (int id : r.run.packs) json.Number(nullptr, id);
     json.EndArray().BeginArray("entries");
     for (const auto& entry : r.run.entries)
-      json.BeginObject().String("kind", KindName(entry.kind)).String("path", entry.path).String("outcome", OutcomeText(entry.outcome)).EndObject();
+      json.BeginObject()
+          .String("kind", KindName(entry.kind))
+          .String("path", entry.path)
+          .String("outcome", OutcomeText(entry.outcome))
+          .EndObject();
     json.EndArray().BeginArray("differences");
     for (const auto& d : r.differences) json.String(d);
     json.EndArray().EndObject();

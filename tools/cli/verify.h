@@ -11,6 +11,7 @@
 #include "tools/tree/file_tree.h"
 
 struct Edition {
+  std::string name;              // as --name gives it, or empty
   std::string old_dir, new_dir;  // new_dir may be empty
   FileTree old_tree;
   std::optional<FileTree> new_tree;
@@ -18,6 +19,7 @@ struct Edition {
 
 struct EditionResult {
   RunResult run;
+  uint64_t key_bytes = 0;            // what the patcher reads of key files to select its groups
   RunResult rerun;                   // over the result, as after an interruption at the end
   std::vector<std::string> differences;  // "path: what", against the new tree
   bool ok() const;
