@@ -2,7 +2,7 @@
 """Writes a release matrix: editions x languages, each cell OUT/<edition>-<lang>
 with its 1.00 and 1.01 trees, where no single file tells the cells apart.
 
-    make_matrix_trees.py OUT [--languages en,fr,de] [--scale N]
+    make_matrix_trees.py OUT [--languages en,fr,de] [--scale N] [--only-kib N]
 
 The executable depends on the edition only, the localised files on the
 language only; 1.01 changes files of every kind: one for everyone, one added
@@ -10,7 +10,8 @@ for everyone, the executable by edition, the localised text by language, a
 file that differs in every cell but two (the English cells share theirs), a
 file added for one language (French, or the second language), a file deleted
 in one edition, and a file that exists in one edition only. --scale
-multiplies the sizes (1: about 2 MB per cell).
+multiplies the sizes (1: about 2 MB per cell); --only-kib sets the size of
+the file only the second edition has (150 KiB times the scale).
 Prints one line per cell: its name and the registry value of its language."""
 import argparse
 import os
@@ -41,7 +42,7 @@ def edited(data, seed):
     return bytes(out)
 
 
-def cell_trees(edition, language, languages, scale):
+def cell_trees(edition, language, languages, scale, only_kib):
     e = EDITIONS.index(edition)
     lang = languages.index(language)
     k = 1024 * scale
@@ -60,7 +61,7 @@ def cell_trees(edition, language, languages, scale):
         "lang/font.dat": blob(400 + lang, 20 * k),
     }
     if edition == "uncensored":
-        old["uncut/gore.pak"] = blob(500, 150 * k)
+        old["uncut/gore.pak"] = blob(500, 1024 * only_kib if only_kib else 150 * k)
     new = dict(old)
     new["qtr.exe"] = edited(exe, 110 + e)
     new["data/common.pak"] = edited(old["data/common.pak"], 11)
@@ -88,13 +89,14 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--languages", default="en,fr,de")
     parser.add_argument("--scale", type=int, default=1)
+    parser.add_argument("--only-kib", type=int, default=0)
     args = parser.parse_args()
     languages = args.languages.split(",")
     shutil.rmtree(args.out, ignore_errors=True)
     for edition in EDITIONS:
         for language in languages:
             name = f"{edition}-{language}"
-            old, new = cell_trees(edition, language, languages, args.scale)
+            old, new = cell_trees(edition, language, languages, args.scale, args.only_kib)
             write_tree(os.path.join(args.out, name, "1.00"), old)
             write_tree(os.path.join(args.out, name, "1.01"), new)
             print(name, LANGUAGE_IDS[language])
