@@ -18,9 +18,17 @@ struct Candidate {
   std::string name;                  // the first spelling, for messages
   std::vector<std::string> spelled;  // by variant, empty where absent
   std::vector<uint64_t> bytes;       // by variant: its old size, 0 where absent
-  uint64_t cost = 0;                 // over every variant
-  bool split_path = false;           // a path the variants change differently
+  uint64_t cost = 0;            // over every variant
+  // The order it is weighed in: 0 a path the variants change differently
+  // (its checksums are taken anyway), 1 a file whose presence or size
+  // differs between the variants, 2 one of the same size in every variant,
+  // which only reading it can tell apart.
+  int tier = 0;
 };
+
+// While weighing candidates of tier 2, the tool reads at most this many
+// times what the best choice found so far has every player's patcher read.
+constexpr uint64_t kTierTwoReading = 4;
 
 // What group selection can find for a key file in one variant's
 // installation, on the first run and on any run after an interruption.
@@ -297,8 +305,8 @@ Cost TotalCost(const std::vector<KeyOption>& options, const std::vector<size_t>&
 }
 
 // The files that may key groups, in the order they are weighed: the paths
-// the variants change differently (their checksums are taken anyway), then
-// every other file, each kind cheapest first.
+// the variants change differently, then files whose presence or size sets
+// the variants apart, then every other file, each tier cheapest first.
 std::vector<Candidate> CandidatesOf(const std::vector<Variant>& variants, const TreeIndex& trees,
                                     const std::set<std::string>& split_keys, const std::vector<std::string>& named) {
   std::set<std::string> keys;
@@ -314,15 +322,12 @@ std::vector<Candidate> CandidatesOf(const std::vector<Variant>& variants, const 
       for (const auto& entry : trees.OldFiles(v)) keys.insert(entry.first);
   std::vector<Candidate> candidates;
   for (const std::string& key : keys) {
-    Candidate c{key,
-                "",
-                std::vector<std::string>(variants.size()),
-                std::vector<uint64_t>(variants.size(), 0),
-                0,
-                split_keys.count(key) > 0};
+    Candidate c{key, "", std::vector<std::string>(variants.size()), std::vector<uint64_t>(variants.size(), 0), 0, 0};
+    bool alike = true;
     bool usable = true;
     for (size_t v = 0; v < variants.size(); ++v) {
       const TreeIndex::Named* file = trees.Old(v, key);
+      alike = alike && file != nullptr && file->file->size() == trees.Old(0, key)->file->size();
       if (file == nullptr) continue;
       if (c.name.empty()) c.name = *file->path;
       c.spelled[v] = *file->path;
@@ -333,11 +338,11 @@ std::vector<Candidate> CandidatesOf(const std::vector<Variant>& variants, const 
     }
     if (!usable && !named.empty())
       throw AuthoringError("key file " + c.name + " cannot key groups: it is 2 GiB or more in an old tree");
+    c.tier = split_keys.count(key) ? 0 : alike ? 2 : 1;
     if (usable) candidates.push_back(std::move(c));
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.split_path != b.split_path) return a.split_path;
-    return a.cost < b.cost;
+    return a.tier != b.tier ? a.tier < b.tier : a.cost < b.cost;
   });
   return candidates;
 }
@@ -378,17 +383,20 @@ void Keep(std::vector<KeyOption>& options, KeyOption option) {
 
 // Weighs the candidates and returns the options worth choosing among. Once
 // some choice serves every partition, a file that alone reads more than it
-// cannot be part of a cheaper one, and the rest are not read.
+// cannot be part of a cheaper one and is not read; of the files that only
+// reading can tell apart, the cheapest are read up to kTierTwoReading times
+// what that choice costs.
 std::vector<KeyOption> WeighCandidates(const std::vector<Candidate>& candidates, const TreeIndex& trees,
                                        const std::vector<VariantPlan>& plans, const std::vector<Partition>& partitions,
                                        const std::function<void(const BuildProgress&)>& progress) {
   std::vector<KeyOption> kept;
   std::optional<Cost> bound;
-  uint64_t total = 0, done = 0;
+  uint64_t total = 0, done = 0, tier_two = 0;
   for (const Candidate& c : candidates) total += c.cost;
   for (size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& c = candidates[i];
-    if (bound && !c.split_path && c.cost > bound->bytes) break;
+    if (bound && c.tier > 0 && c.cost > bound->bytes) continue;
+    if (c.tier == 2 && bound && (tier_two += c.cost) > kTierTwoReading * bound->bytes) break;
     if (progress) progress({"key files", c.name, i + 1, candidates.size(), done, total});
     done += c.cost;
     KeyOption option = Evaluate(c, trees, plans, partitions);
