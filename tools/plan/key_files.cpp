@@ -18,7 +18,7 @@ struct Candidate {
   std::string name;                  // the first spelling, for messages
   std::vector<std::string> spelled;  // by variant, empty where absent
   std::vector<uint64_t> bytes;       // by variant: its old size, 0 where absent
-  uint64_t cost = 0;            // over every variant
+  uint64_t cost = 0;                 // over every variant
   // The order it is weighed in: 0 a path the variants change differently
   // (its checksums are taken anyway), 1 a file whose presence or size
   // differs between the variants, 2 one of the same size in every variant,
@@ -152,7 +152,9 @@ bool SpelledAlike(const std::vector<std::string>& spelled, KeySets::Set& set) {
                      [&](size_t v) { return SameOnEveryVolume(spelled[v], set.spelled); });
 }
 
-KeySets SetsFor(const std::vector<KeyState>& states, const std::vector<std::string>& spelled) {
+// Every checksum the variants may show, joined into sets with those any one
+// variant may show beside it.
+Values JoinedValues(const std::vector<KeyState>& states) {
   Values values;
   for (const KeyState& s : states) values.all.insert(values.all.end(), s.seen.begin(), s.seen.end());
   std::sort(values.all.begin(), values.all.end());
@@ -162,45 +164,66 @@ KeySets SetsFor(const std::vector<KeyState>& states, const std::vector<std::stri
   for (const KeyState& s : states)
     for (size_t i = 1; i < s.seen.size(); ++i)
       values.parent[values.Root(values.Index(s.seen[i]))] = values.Root(values.Index(s.seen[0]));
+  return values;
+}
 
-  std::map<size_t, std::vector<size_t>> showing;  // set root -> variants that may show one of its checksums
-  for (size_t v = 0; v < states.size(); ++v)
-    if (!states[v].seen.empty()) showing[values.Root(values.Index(states[v].seen[0]))].push_back(v);
-  // A leftover is harmless where no set has its checksum, or where the set
-  // is the variant's own, whose entries are done by then.
+// The sets (by root) that a leftover replacement could select for a variant
+// they do not select on the first run. A leftover is harmless where no set
+// has its checksum, or where the set is the variant's own, whose entries are
+// done by then.
+std::set<size_t> SpoiltSets(const std::vector<KeyState>& states, Values& values) {
   std::set<size_t> spoilt;
-  for (size_t v = 0; v < states.size(); ++v) {
-    for (uint32_t x : states[v].leftovers) {
+  for (const KeyState& state : states) {
+    for (uint32_t x : state.leftovers) {
       const size_t i = values.Index(x);
       if (i == values.all.size() || values.all[i] != x) continue;
       const size_t root = values.Root(i);
-      if (states[v].first && values.Root(values.Index(*states[v].first)) == root) continue;
-      spoilt.insert(root);
+      if (!state.first || values.Root(values.Index(*state.first)) != root) spoilt.insert(root);
     }
   }
-  KeySets groups;
-  groups.set_of.assign(states.size(), -1);
+  return spoilt;
+}
+
+// The set of checksums `values` (root `root`) as a group, when it is one
+// the patcher can select safely: at most two checksums, every variant that
+// may show one selected on the first run and never removed first, one
+// orientation for every update and one spelling.
+std::optional<KeySets::Set> SafeSet(const std::vector<KeyState>& states, const std::vector<std::string>& spelled,
+                                    Values& values, size_t root, const std::vector<size_t>& variants) {
+  std::vector<uint32_t> checksums;
+  for (size_t i = 0; i < values.all.size(); ++i)
+    if (values.Root(i) == root) checksums.push_back(values.all[i]);
+  const bool every_one_selected = std::all_of(variants.begin(), variants.end(), [&](size_t v) {
+    return states[v].first.has_value() && !states[v].removed_first;
+  });
+  if (checksums.size() > 2 || !every_one_selected) return std::nullopt;
+  KeySets::Set set;
+  std::vector<const KeyState*> members;
+  for (size_t v : variants) {
+    set.variants.push_back(v);
+    members.push_back(&states[v]);
+    if (states[v].vanishes) set.vanishing.push_back(v);
+  }
+  if (!Orient(checksums, members, set) || !SpelledAlike(spelled, set)) return std::nullopt;
+  return set;
+}
+
+KeySets SetsFor(const std::vector<KeyState>& states, const std::vector<std::string>& spelled) {
+  Values values = JoinedValues(states);
+  std::map<size_t, std::vector<size_t>> showing;  // set root -> variants that may show one of its checksums
+  for (size_t v = 0; v < states.size(); ++v)
+    if (!states[v].seen.empty()) showing[values.Root(values.Index(states[v].seen[0]))].push_back(v);
+  const std::set<size_t> spoilt = SpoiltSets(states, values);
+  KeySets sets;
+  sets.set_of.assign(states.size(), -1);
   for (const auto& [root, variants] : showing) {
     if (spoilt.count(root)) continue;
-    std::vector<uint32_t> members_values;
-    for (size_t i = 0; i < values.all.size(); ++i)
-      if (values.Root(i) == root) members_values.push_back(values.all[i]);
-    const bool every_one_selected = std::all_of(variants.begin(), variants.end(), [&](size_t v) {
-      return states[v].first.has_value() && !states[v].removed_first;
-    });
-    if (members_values.size() > 2 || !every_one_selected) continue;
-    KeySets::Set set;
-    std::vector<const KeyState*> members;
-    for (size_t v : variants) {
-      set.variants.push_back(v);
-      members.push_back(&states[v]);
-      if (states[v].vanishes) set.vanishing.push_back(v);
-    }
-    if (!Orient(members_values, members, set) || !SpelledAlike(spelled, set)) continue;
-    for (size_t v : set.variants) groups.set_of[v] = static_cast<int>(groups.sets.size());
-    groups.sets.push_back(std::move(set));
+    std::optional<KeySets::Set> set = SafeSet(states, spelled, values, root, variants);
+    if (!set) continue;
+    for (size_t v : set->variants) sets.set_of[v] = static_cast<int>(sets.sets.size());
+    sets.sets.push_back(std::move(*set));
   }
-  return groups;
+  return sets;
 }
 
 // Whether the key's groups give every variant of the partition exactly its
