@@ -20,9 +20,9 @@
 #include <fstream>
 #include <string>
 
-#include "tools/apply_cost.h"
-#include "tools/payload.h"
-#include "tools/zlib_codec.h"
+#include "tools/diff/apply_cost.h"
+#include "tools/payload/payload.h"
+#include "tools/payload/zlib_codec.h"
 
 namespace {
 

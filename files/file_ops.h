@@ -19,12 +19,14 @@ bool PathExists(const WideText& path);
 // denied, a device error).
 bool IsAbsent(const WideText& path);
 
-// Whether `path` is a reparse point (a junction, a symbolic link, a mount
-// point), through which whatever is done below it would happen elsewhere.
-// False when nothing is there.
+// Whether `path` is a link: a reparse point through which whatever is done
+// at or below it would happen elsewhere (a junction, a symbolic link, a
+// mount point; CountsAsLink in files/reparse_point.h decides by its tag).
+// Cloud placeholders, deduplicated and system-compressed files are not
+// links. False when nothing is there.
 bool IsLink(const WideText& path);
-// Whether `path` is a folder or a reparse point; false when nothing or a
-// plain file is there.
+// Whether `path` is a folder or a link; false when nothing, a plain file or
+// a file a filter driver keeps (a placeholder, say) is there.
 bool IsFolderOrLink(const WideText& path);
 
 // Opens the file for shared reading and takes its size; false (size left

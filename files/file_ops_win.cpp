@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/file_ops.h"
+#include "files/reparse_point.h"
 #include "files/win_text_win.h"
 
 namespace {
@@ -62,6 +63,28 @@ std::vector<WideText> DirectoryLevels(const WideText& dir) {
   return levels;
 }
 
+// The reparse tag of the directory entry `path`, from the listing of its
+// folder: nothing of the entry itself is opened, so a cloud placeholder is
+// not fetched and a link is not followed. A name that could match others
+// as a search pattern reads as unknown.
+ReparseTag ReparseTagOf(const WideText& path) {
+  if (path.find_first_of(u"*?<>\"") != WideText::npos) return {};
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(WinText(path), &entry);
+  if (find == INVALID_HANDLE_VALUE) return {};
+  FindClose(find);
+  if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return {};
+  return {true, entry.dwReserved0};
+}
+
+// The attributes of `path` and whether they make it a link; the tag is read
+// only where the attributes carry a reparse point.
+bool IsLinkWith(const WideText& path, DWORD& attributes) {
+  attributes = GetFileAttributesW(WinText(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && CountsAsLink(attributes, ReparseTagOf(path));
+}
+
 }  // namespace
 
 bool PathExists(const WideText& path) { return PathFileExistsW(WinText(path)) == TRUE; }
@@ -73,14 +96,14 @@ bool IsAbsent(const WideText& path) {
 }
 
 bool IsLink(const WideText& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  DWORD attributes;
+  return IsLinkWith(path, attributes);
 }
 
 bool IsFolderOrLink(const WideText& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+  DWORD attributes;
+  if (IsLinkWith(path, attributes)) return true;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool GetFileSize64(const WideText& path, int64_t& size) {

@@ -5,14 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <commctrl.h>
-
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/e2e/scenario.h"
@@ -51,34 +47,7 @@ std::wstring Value(const wchar_t* key, const wchar_t* name) {
   return GetMachineText(key, name, text) ? text : L"<absent>";
 }
 
-// The current-file line and the overall bar of the patcher's progress window.
-std::wstring CurrentFile(HWND window) {
-  HWND control = GetDlgItem(window, 302);
-  wchar_t text[1024] = {};
-  DWORD_PTR result = 0;
-  if (control == nullptr || !SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
-                                                 SMTO_ABORTIFHUNG, 500, &result)) {
-    return std::wstring();
-  }
-  return text;
-}
-
-int OverallBar(HWND window) {
-  HWND control = GetDlgItem(window, 301);
-  DWORD_PTR position = 0;
-  if (control == nullptr || !SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position))
-    return 0;
-  return static_cast<int>(position);
-}
-
-void Kill(HWND window) {
-  DWORD process_id = 0;
-  GetWindowThreadProcessId(window, &process_id);
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
-  if (process == nullptr) return;
-  TerminateProcess(process, kKilled);
-  CloseHandle(process);
-}
+void Kill(HWND window) { KillOwnerOf(window, kKilled); }
 
 // A point of the install phase, judged from the window, the files and the
 // registry.
@@ -87,25 +56,9 @@ using Point = std::function<bool(HWND window, const TempTree& tree)>;
 // Runs the big patch on `tree` and, once `reached` holds, calls `act` with
 // the window, and with `again` on every look after that until the run ends.
 RunRecord RunWatched(const TempTree& tree, const Point& reached, const std::function<void(HWND)>& act, bool again) {
-  std::atomic<bool> finished{false};
-  std::thread watcher([&] {
-    HWND reached_at = nullptr;
-    while (!finished) {
-      if (reached_at == nullptr) {
-        HWND window = FindWindowW(nullptr, kCaption);
-        if (window != nullptr && reached(window, tree)) reached_at = window;
-      }
-      if (reached_at != nullptr) {
-        act(reached_at);
-        if (!again) return;
-      }
-      Sleep(1);
-    }
-  });
-  RunRecord run = RunProgram(WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}});
-  finished = true;
-  watcher.join();
-  return run;
+  return RunProgramWatched(
+      WindowsPath(QTR_PROGRAM_E2E_PHASES_BIG), {{kYes, nullptr}}, kCaption,
+      [&](HWND window) { return reached(window, tree); }, act, again);
 }
 
 struct Interruption {
@@ -165,7 +118,7 @@ TEST_P(PatchInterrupted, ARunAgainCompletesThePatch) {
 bool Has(const TempTree& tree, const wchar_t* relative) { return Exists(tree.PathOf(relative)); }
 
 bool Current(HWND window, const TempTree& tree, const wchar_t* relative) {
-  return CurrentFile(window) == tree.PathOf(relative);
+  return CurrentFileOf(window) == tree.PathOf(relative);
 }
 
 bool Is(const TempTree& tree, const wchar_t* name, const wchar_t* version) {
@@ -175,7 +128,7 @@ bool Is(const TempTree& tree, const wchar_t* name, const wchar_t* version) {
 // Kills once the overall bar has reached `percent`: a point that cannot be
 // missed, wherever the entries' steps fall.
 Interruption AtOverall(const char* name, int percent) {
-  return {name, [percent](HWND window, const TempTree&) { return OverallBar(window) >= percent; }, nullptr};
+  return {name, [percent](HWND window, const TempTree&) { return OverallBarOf(window) >= percent; }, nullptr};
 }
 
 const Interruption kInterruptions[] = {

@@ -3,8 +3,12 @@
 #include <windows.h>
 #include <zlib.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
+#include <thread>
 #include <utility>
 
 #include "files/file_ops.h"
@@ -27,6 +31,58 @@ RunRecord RunProgram(const std::wstring& program, std::vector<Answer> answers, c
   options.answers = std::move(answers);
   options.timeout_ms = timeout_ms;
   return RunAndDrive(options);
+}
+
+RunRecord RunProgramWatched(const std::wstring& program, std::vector<Answer> answers, const wchar_t* caption,
+                            const std::function<bool(HWND)>& reached, const std::function<void(HWND)>& act,
+                            bool again) {
+  std::atomic<bool> finished{false};
+  std::thread watcher([&] {
+    HWND reached_at = nullptr;
+    while (!finished) {
+      if (reached_at == nullptr) {
+        HWND window = FindWindowW(nullptr, caption);
+        if (window != nullptr && reached(window)) reached_at = window;
+      }
+      if (reached_at != nullptr) {
+        act(reached_at);
+        if (!again) return;
+      }
+      Sleep(1);
+    }
+  });
+  RunRecord run = RunProgram(program, std::move(answers));
+  finished = true;
+  watcher.join();
+  return run;
+}
+
+std::wstring CurrentFileOf(HWND window) {
+  HWND control = GetDlgItem(window, 302);
+  wchar_t text[1024] = {};
+  DWORD_PTR result = 0;
+  if (control == nullptr || !SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                                                 SMTO_ABORTIFHUNG, 500, &result)) {
+    return std::wstring();
+  }
+  return text;
+}
+
+int OverallBarOf(HWND window) {
+  HWND control = GetDlgItem(window, 301);
+  DWORD_PTR position = 0;
+  if (control == nullptr || !SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position))
+    return 0;
+  return static_cast<int>(position);
+}
+
+void KillOwnerOf(HWND window, unsigned exit_code) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
+  if (process == nullptr) return;
+  TerminateProcess(process, exit_code);
+  CloseHandle(process);
 }
 
 bool SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text) {

@@ -2,6 +2,9 @@
 // Helpers of the end-to-end scenarios: where the built programs are, the
 // machine-wide registry values the patcher reads, temporary installation
 // trees and byte comparison of files. Windows code, run under Wine.
+#include <windows.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,19 @@ constexpr unsigned long kInternalErrorExit = 0xFFFFFFFFul;
 // Runs `program` under the UI driver, answering the boxes in turn.
 RunRecord RunProgram(const std::wstring& program, std::vector<Answer> answers = {},
                      const std::wstring& arguments = std::wstring(), unsigned timeout_ms = 30000);
+
+// The same, while a watcher looks at the window captioned `caption` every
+// millisecond: once `reached` holds it calls `act` with the window, and
+// with `again` on every look after that until the run ends.
+RunRecord RunProgramWatched(const std::wstring& program, std::vector<Answer> answers, const wchar_t* caption,
+                            const std::function<bool(HWND)>& reached, const std::function<void(HWND)>& act,
+                            bool again);
+// The current-file line and the overall bar of the patcher's progress
+// window (empty text and 0 when they cannot be read).
+std::wstring CurrentFileOf(HWND window);
+int OverallBarOf(HWND window);
+// Ends the process of `window` at once with `exit_code`, as a kill does.
+void KillOwnerOf(HWND window, unsigned exit_code);
 
 // Text values below HKEY_LOCAL_MACHINE. Each scenario that touches a key
 // removes it again through RegistryKeyGuard.

@@ -4,13 +4,13 @@
 // not), a copy across boundaries loads every page it reads, and the short
 // last page reads only the file's bytes. And the diff writer's own count of
 // loads, which its page budget steers by, against the model's.
-#include "tools/apply_cost.h"
+#include "tools/diff/apply_cost.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "tools/diff_writer.h"
+#include "tools/diff/diff_writer.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/authoring.h"
-#include "tools/patch_model.h"
-#include "tools/zlib_codec.h"
+#include "tools/model/patch_model.h"
+#include "tools/payload/zlib_codec.h"
+#include "tools/plan/authoring.h"
 
 inline Bytes Random(uint32_t seed, size_t size) {
   std::mt19937 rng(seed);
@@ -51,7 +51,7 @@ inline std::vector<Variant> TwoEditions() {
 
 inline BuildOptions KeyedBy(const std::string& key_file) {
   BuildOptions options;
-  options.key_file = key_file;
+  options.key_files = {key_file};
   return options;
 }
 

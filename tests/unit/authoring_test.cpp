@@ -1,7 +1,7 @@
 // The authoring tool's patch building, read back by the patcher's own
 // readers: groups and payloads, the self-check, the PE resource writer and
 // the inputs it must refuse.
-#include "tools/authoring.h"
+#include "tools/plan/authoring.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -16,15 +16,15 @@
 #include "engine/internal_error.h"
 #include "manifest/group_selection.h"
 #include "manifest/patch_manifest.h"
-#include "tools/authoring_error.h"
-#include "tools/patch_image.h"
-#include "tools/paths.h"
-#include "tools/self_check.h"
-#include "tools/terminal.h"
-#include "tools/pe_resources.h"
-#include "tools/zlib_codec.h"
 #include "tests/unit/authoring_fixtures.h"
 #include "tests/unit/test_stub.h"
+#include "tools/cli/terminal.h"
+#include "tools/common/authoring_error.h"
+#include "tools/image/patch_image.h"
+#include "tools/image/pe_resources.h"
+#include "tools/payload/zlib_codec.h"
+#include "tools/plan/self_check.h"
+#include "tools/tree/paths.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 # Runs qtr_author with ARGS (a ;-list) and checks that it ends with exit code
 # EXIT and that its output matches EXPECT: for a refusal (EXIT not 0) its
-# error output, and that it left neither OUT nor a partial OUT behind; for a
-# patch made (EXIT 0) what it printed.
+# error output (or, for a check that failed, its report), and that it left
+# neither OUT nor a partial OUT behind; for a patch made (EXIT 0) what it
+# printed.
 separate_arguments(args UNIX_COMMAND "${ARGS}")
 file(REMOVE "${OUT}" "${OUT}.partial")
 execute_process(COMMAND ${TOOL} ${args} RESULT_VARIABLE code ERROR_VARIABLE err OUTPUT_VARIABLE out)
@@ -14,7 +15,7 @@ if(EXIT EQUAL 0)
   endif()
   return()
 endif()
-if(NOT err MATCHES "${EXPECT}")
+if(NOT "${err}${out}" MATCHES "${EXPECT}")
   message(FATAL_ERROR "error output does not match '${EXPECT}':\n${err}")
 endif()
 if(EXISTS "${OUT}" OR EXISTS "${OUT}.partial")

@@ -1,6 +1,6 @@
 // The diff writer against the patcher's own decoder: number forms, escapes,
 // and seeded round trips over random and structured file pairs.
-#include "tools/diff_writer.h"
+#include "tools/diff/diff_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "diff/diff_decoder.h"
 #include "diff/memory_io.h"
-#include "tools/block_match.h"
+#include "tools/diff/block_match.h"
 
 namespace {
 

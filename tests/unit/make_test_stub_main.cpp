@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/unit/test_stub.h"
-#include "tools/file_tree.h"
+#include "tools/tree/file_tree.h"
 
 int main(int argc, char** argv) {
   const bool other = argc == 3 && std::string(argv[2]) == "--other";

@@ -5,10 +5,10 @@
 #include <zlib.h>
 
 #include "tests/unit/authoring_fixtures.h"
-#include "tools/authoring_error.h"
-#include "tools/inspect.h"
-#include "tools/self_check.h"
-#include "tools/verify.h"
+#include "tools/cli/inspect.h"
+#include "tools/cli/verify.h"
+#include "tools/common/authoring_error.h"
+#include "tools/plan/self_check.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The payload choice in both efforts, rebuilt as the patcher would (inflated,
 // then decoded against the old file), and zlib's parallel parts joined into
 // one stream.
-#include "tools/payload.h"
+#include "tools/payload/payload.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -10,7 +10,7 @@
 
 #include "diff/diff_decoder.h"
 #include "diff/memory_io.h"
-#include "tools/zlib_codec.h"
+#include "tools/payload/zlib_codec.h"
 
 namespace {
 

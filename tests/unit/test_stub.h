@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/pe_resources.h"
+#include "tools/image/pe_resources.h"
 
 inline Bytes MinimalGuiImage() {
   Bytes image(0x400);

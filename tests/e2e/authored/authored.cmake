@@ -20,7 +20,26 @@ add_custom_command(OUTPUT ${authored_patch} ${authored_signed}
   COMMAND osslsigncode sign -certs ${authored_dir}/cert.pem -key ${authored_dir}/key.pem -n Quarrytide
     -in ${authored_patch} -out ${authored_signed}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/authored/make_trees.py qtr_patch_stub ${QTR_NATIVE_BUILD}/tools/qtr_author)
-add_custom_target(e2e_authored_patch DEPENDS ${authored_patch} ${authored_signed})
+# One patch for a release matrix: two editions by three languages, where no
+# single file tells the cells apart. The file only the second edition has is
+# 16 MiB, so that a run can be stopped while it is rebuilt.
+set(matrix_dir ${authored_dir}/matrix)
+set(matrix_patch ${matrix_dir}/patch.exe)
+set(matrix_cells "")
+foreach(edition censored uncensored)
+  foreach(language en fr de)
+    list(APPEND matrix_cells --old ${matrix_dir}/trees/${edition}-${language}/1.00
+      --new ${matrix_dir}/trees/${edition}-${language}/1.01 --name ${edition}-${language})
+  endforeach()
+endforeach()
+add_custom_command(OUTPUT ${matrix_patch}
+  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/authored/make_matrix_trees.py ${matrix_dir}/trees --only-kib 16384
+  COMMAND ${QTR_NATIVE_BUILD}/tools/qtr_author ${matrix_cells} --from 1.00 --to 1.01 --fast --quiet
+    --reg-path SOFTWARE\\\\QtrMatrix\\\\InstallDir --reg-version SOFTWARE\\\\QtrMatrix\\\\Version
+    --reg-version2 SOFTWARE\\\\QtrMatrix\\\\Uninstall\\\\DisplayVersion --reg-language SOFTWARE\\\\QtrMatrix\\\\Lang
+    --stub $<TARGET_FILE:qtr_patch_stub> --out ${matrix_patch}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/authored/make_matrix_trees.py qtr_patch_stub ${QTR_NATIVE_BUILD}/tools/qtr_author)
+add_custom_target(e2e_authored_patch DEPENDS ${authored_patch} ${authored_signed} ${matrix_patch})
 target_compile_definitions(e2e_tests PRIVATE "QTR_AUTHORED_DIR=\"${authored_dir}\"")
 
 # The Windows build of the authoring tool under Wine: it makes the demo patch
