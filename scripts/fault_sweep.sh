@@ -5,7 +5,7 @@
 # right at the call), and once for every allocation of the install phase
 # failing, each followed by a run without faults that must finish the patch.
 # CTest runs a sample of it (fault_sweep_sample); this runs every row and
-# prints the table. Some 20 minutes on two cores.
+# prints the table. 8 to 16 minutes on two cores.
 #   scripts/fault_sweep.sh [--defect]
 # --defect sweeps the harness whose patcher has the deliberate defect of
 # tests/faults/defect_remove_target_first.patch instead, and lists the rows
