@@ -11,7 +11,8 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev
-  dpkg-dev xdelta3 bsdiff zstd libdeflate-dev
+  dpkg-dev xdelta3 bsdiff zstd libdeflate-dev libtinyxml-dev
+  man-db groff-base lintian unzip
   openssl osslsigncode
   locales
 )

@@ -81,10 +81,30 @@ else
   ninja -C build/win64 -j"$jobs"
 fi
 
-step "Win32 unit tests and end-to-end scenarios under Wine ($QTR_WINE_ARCH)"
+step "Win32 unit tests and end-to-end scenarios under Wine ($QTR_WINE_ARCH), the packages beside them"
 wine_env_ready
+# What a studio installs (tests/package/package_test.sh) is made and run
+# while the scenarios run: it shares nothing with them but the cores. Its
+# Windows package holds the x86_64 qtr_author.exe, which a machine that runs
+# 32-bit code builds here for it alone.
+packages() {
+  if [ "$QTR_WINE_ARCH" = win32 ]; then
+    configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DQTR_NATIVE_BUILD="$QTR_ROOT/build/native"
+    ninja -C build/win64 -j"$jobs" qtr_author
+  fi
+  bash tests/package/package_test.sh build/native build/win32 build/win64 build/package
+}
+packages > build/package.log 2>&1 &
+packages_pid=$!
 # One Wine prefix holds the registry, the named objects and the display the
 # tests use: they run one at a time (their RESOURCE_LOCK), and only the
 # Windows authoring tool's test, which uses none of them, runs beside them.
 ctest --test-dir "$QTR_WIN_BUILD" -j2 --output-on-failure
+step "packages: installed, the Debian package and the Windows package, each run on the demo"
+if ! wait "$packages_pid"; then
+  cat build/package.log
+  echo "test: the packages failed"
+  exit 1
+fi
+grep '^package_test: ' build/package.log
 step "done"

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/cli/default_stub.h"
 #include "tools/cli/inspect.h"
 #include "tools/cli/summary.h"
 #include "tools/cli/terminal.h"
@@ -24,62 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUsage = std::string() +
-    "usage: qtr_author --old DIR --new DIR [--name NAME] [--old DIR --new DIR --name NAME ...]\n"
-    "                  --from VERSION --to VERSION --stub STUB.exe --out PATCH.exe [options]\n"
-    "       qtr_author inspect PATCH.exe [--json]\n"
-    "       qtr_author verify PATCH.exe --old DIR [--new DIR] [--old DIR [--new DIR] ...] [--json]\n"
-    "\n"
-    "Makes a patcher executable that brings an installation from one version to the next; shows\n"
-    "what a patcher executable carries (inspect); applies one, as the patcher would, to old\n"
-    "installation trees without changing them and compares the result with new ones (verify,\n"
-    "exit code 0 only when every edition passes).\n"
-    "\n"
-    "Trees, one pair per variant of the installation (e.g. two editions of the executable):\n"
-    "  --old DIR            the installation before patching; starts a new variant\n"
-    "  --new DIR            the same variant's installation after patching\n"
-    "  --name NAME          the variant's group name (default: variant1, variant2, ...)\n"
-    "  --key-file PATH      a file whose checksum may tell the variants apart, relative to the\n"
-    "                       installation; give it again for more (default: any file of the old\n"
-    "                       trees, chosen so that the patchers read the fewest bytes)\n"
-    "  --follow-links       read what symbolic links in the trees point to (default: refuse them)\n"
-    "Paths are matched as Windows matches them, without case. A path may need at most " +
-    std::to_string(kWindowsPathLimit - kRoomRequired) + " characters\n"
-    "below the installation folder (Windows' limit of " + std::to_string(kWindowsPathLimit) +
-    " less " + std::to_string(kRoomRequired) + " for the folder itself);\n"
-    "beyond " + std::to_string(kWindowsPathLimit - kRoomWarned) +
-    " a warning says how long an installation folder may be. Files that do not change\n"
-    "may have any size; added and updated files, their old versions and the key file must be\n"
-    "below 2 GiB.\n"
-    "\n"
-    "Patch:\n"
-    "  --from VERSION       the version the installation must have, e.g. 1.00\n"
-    "  --to VERSION         the version after patching, written to the registry, e.g. 1.01;\n"
-    "                       above --from as the patcher compares versions (1.1 and 1.01 are equal)\n"
-    "  --reg-path KEY\\VALUE       installation folder      (default SOFTWARE\\Morrow\\QTR\\InstallDir)\n"
-    "  --reg-version KEY\\VALUE    installed version        (default SOFTWARE\\Morrow\\QTR\\Version)\n"
-    "  --reg-version2 KEY\\VALUE   uninstall entry version  (default the game's uninstall entry\\DisplayVersion)\n"
-    "  --reg-language KEY\\VALUE   installation language   (default SOFTWARE\\Morrow\\QTR\\Lang)\n"
-    "                       registry locations below HKEY_LOCAL_MACHINE; the value name follows the last \\\n"
-    "\n"
-    "Output:\n"
-    "  --stub STUB.exe      the stub patcher (the qtr_patch_stub build: the patcher without a patch)\n"
-    "  --out PATCH.exe      the patcher to write\n"
-    "  --out-dir DIR        also write the documents (ID.xml) and payloads (ID.bin) there; DIR must be\n"
-    "                       new, empty, or hold only such files from an earlier run, which are replaced\n"
-    "  --fast               zlib level 9 instead of the strongest (slower) deflate setting\n"
-    "  --threads N          threads to use (default: every core); the patch is the same for any number\n"
-    "  --stats              a fuller table of each diff's figures\n"
-    "  --json               the summary (or inspect's and verify's report) as JSON on standard output\n"
-    "  --quiet              no progress and no summary; warnings and errors only\n"
-    "  --help               this text\n"
-    "\n"
-    "Every payload is applied, as the patcher applies it, to every variant's old tree and checked\n"
-    "against its new tree, and once more over the result as a rerun after an interruption, before\n"
-    "anything is written; a failed check writes nothing.\n";
+// kSynopsis and kHelp, written by the build from the manual page
+// (tools/cli/qtr_author.1.in), which states these figures too.
+#include "qtr_author_help.inc"
+static_assert(kWindowsPathLimit == 259 && kRoomRequired == 64 && kRoomWarned == 128,
+              "the manual page (tools/cli/qtr_author.1.in) states the path limits: change them there too");
 
+// Exit codes: 0 made or ok, 1 refused input or a failed check, 2 a usage
+// error (as the manual page says).
 [[noreturn]] void Usage(const std::string& message) {
-  std::fprintf(stderr, "qtr_author: %s\n\n%s", message.c_str(), kUsage.c_str());
+  std::fprintf(stderr, "qtr_author: %s\n\n%s\nqtr_author --help lists every option.\n", message.c_str(), kSynopsis);
   std::exit(2);
 }
 
@@ -94,7 +49,7 @@ struct Arguments {
   std::string from, to, stub, out, out_dir;
   std::vector<std::string> key_files;
   unsigned threads = 0;
-  bool fast = false, stats = false, json = false, quiet = false, follow_links = false;
+  bool fast = false, stats = false, json = false, quiet = false, follow_links = false, version = false;
 };
 
 RegValue SplitLocation(const std::string& text) {
@@ -108,7 +63,7 @@ const std::vector<std::string> kValueOptions = {"--old",  "--new",         "--na
                                                 "--from", "--to",          "--stub",        "--out",
                                                 "--out-dir", "--reg-path", "--reg-version", "--reg-version2",
                                                 "--reg-language", "--threads"};
-const std::vector<std::string> kFlags = {"--fast", "--stats", "--json", "--quiet", "--follow-links"};
+const std::vector<std::string> kFlags = {"--fast", "--stats", "--json", "--quiet", "--follow-links", "--version"};
 
 bool Known(const std::vector<std::string>& list, const std::string& option) {
   return std::find(list.begin(), list.end(), option) != list.end();
@@ -164,15 +119,16 @@ Arguments Parse(const std::vector<std::string>& args, PatchManifest& header) {
   for (; i < args.size(); ++i) {
     const std::string& option = args[i];
     if (option == "--help" || option == "-h") {
-      std::fputs(kUsage.c_str(), stdout);
+      std::fputs(kHelp, stdout);
       std::exit(0);
     }
     if (Known(kFlags, option)) {
-      bool& flag = option == "--fast"    ? a.fast
-                   : option == "--stats" ? a.stats
-                   : option == "--json"  ? a.json
-                   : option == "--quiet" ? a.quiet
-                                         : a.follow_links;
+      bool& flag = option == "--fast"      ? a.fast
+                   : option == "--stats"   ? a.stats
+                   : option == "--json"    ? a.json
+                   : option == "--quiet"   ? a.quiet
+                   : option == "--version" ? a.version
+                                           : a.follow_links;
       flag = true;
       continue;
     }
@@ -270,18 +226,40 @@ std::string StatusOf(const BuildProgress& p) {
          (p.path.empty() ? "" : " " + p.path) + " " + std::to_string(percent) + "%";
 }
 
-int Make(const Arguments& a, PatchManifest header) {
+// "version 1.0.0, i686".
+std::string StubText(const StubPatcher& stub) {
+  return (stub.version.empty() ? "no version recorded" : "version " + stub.version) + ", " + stub.machine;
+}
+
+// --version: this program's version, and the stub patcher it would make a
+// patch from (--stub, or the one beside it). Exit code 1 when that stub is
+// missing or is no stub patcher.
+int Version(const Arguments& a) {
+  std::printf("qtr_author %s\n", QTR_VERSION);
+  try {
+    const std::string path = a.stub.empty() ? FindDefaultStub() : a.stub;
+    std::printf("stub patcher %s (%s)\n", path.c_str(), StubText(CheckStubPatcher(ReadWholeFile(path))).c_str());
+  } catch (const AuthoringError& e) {
+    std::fprintf(stderr, "qtr_author: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
+
+int Make(Arguments a, PatchManifest header) {
   if (a.trees.empty()) Usage("no --old and --new trees given");
   for (const auto& t : a.trees)
     if (t.new_dir.empty()) Usage("variant with --old " + t.old_dir + " has no --new");
   if (a.from.empty() || a.to.empty()) Usage("--from and --to are required");
-  if (a.stub.empty() || a.out.empty()) Usage("--stub and --out are required");
+  if (a.out.empty()) Usage("--out is required");
   header.from = a.from;
   header.to = a.to;
   CheckVersions(a.from, a.to);
+  const bool default_stub = a.stub.empty();
+  if (default_stub) a.stub = FindDefaultStub();
   PrepareOutputs(a);
   const Bytes stub = ReadWholeFile(a.stub);
-  CheckStubPatcher(stub);
+  const StubPatcher stub_patcher = CheckStubPatcher(stub);
 
   Progress progress(!a.quiet && IsTerminal(stderr));
   std::vector<Variant> variants;
@@ -315,6 +293,8 @@ int Make(const Arguments& a, PatchManifest header) {
     SummaryOptions summary;
     summary.stats = a.stats;
     std::fputs(SummaryText(variants, patch, checks, summary).c_str(), stdout);
+    std::printf("stub patcher %s (%s)%s\n", a.stub.c_str(), StubText(stub_patcher).c_str(),
+                default_stub ? ", the one beside qtr_author" : "");
     std::printf("self-check passed for %zu variant(s); wrote %s (%zu bytes)\n", variants.size(), a.out.c_str(),
                 image.size());
   }
@@ -359,6 +339,7 @@ int Verify(const Arguments& a) {
 int Run(const std::vector<std::string>& args) {
   PatchManifest header = DefaultHeader("", "");
   const Arguments a = Parse(args, header);
+  if (a.version) return Version(a);
   if (a.command == "inspect") return Inspect(a);
   if (a.command == "verify") return Verify(a);
   return Make(a, header);

@@ -27,9 +27,16 @@ uint32_t Get16(const Bytes& b, size_t at) { return at + 2 <= b.size() ? b[at] | 
 
 bool IsData(const ResourceEntry& r) { return !r.type.is_id && r.type.text == u"DATA"; }
 
+// The build's version, e.g. "1.0.0": digits and dots, at most 32 of them.
+std::string VersionText(const Bytes& data) {
+  const std::string text(data.begin(), data.end());
+  const bool plain = !text.empty() && text.size() <= 32 && text.find_first_not_of("0123456789.") == std::string::npos;
+  return plain ? text : "";
+}
+
 }  // namespace
 
-void CheckStubPatcher(const Bytes& stub) {
+StubPatcher CheckStubPatcher(const Bytes& stub) {
   const std::vector<ResourceEntry> resources = Resources(stub, "stub executable");
   const size_t pe = stub.size() >= 0x40 ? (stub[0x3C] | (stub[0x3D] << 8) | (stub[0x3E] << 16)) : 0;
   // The patcher ships for i386; its x86_64 build serves tests on machines
@@ -39,9 +46,11 @@ void CheckStubPatcher(const Bytes& stub) {
                         Get16(stub, pe + 24 + 68) == 2;
   std::set<std::pair<uint16_t, uint16_t>> strings;  // (block, language)
   bool dialog = false;
+  StubPatcher found{machine == 0x8664 ? "x86_64" : "i686", ""};
   for (const auto& r : resources) {
     if (IsData(r))
       throw AuthoringError("the stub patcher already carries DATA resources; use the stub build (qtr_patch_stub)");
+    if (!r.type.is_id && r.type.text == u"QTRVERSION") found.version = VersionText(r.data);
     if (!r.type.is_id || !r.name.is_id) continue;
     if (r.type.id == kDialogType && r.name.id == kProgressDialog) dialog = true;
     if (r.type.id == kStringType) strings.insert({r.name.id, r.language});
@@ -53,6 +62,7 @@ void CheckStubPatcher(const Bytes& stub) {
     throw AuthoringError(
         "stub executable: not the stub patcher (a Windows GUI program with the patcher's progress dialog and "
         "its string tables in eight languages); build qtr_patch_stub");
+  return found;
 }
 
 Bytes MakePatchExecutable(const Bytes& stub, const BuiltPatch& patch) {

@@ -7,10 +7,18 @@
 #include "tools/model/patch_model.h"
 #include "tools/plan/authoring.h"
 
+// What a stub patcher is: its processor ("i686" or "x86_64") and the
+// version it was built as, from its "QTRVERSION" resource (empty for a
+// stub built before stubs recorded one).
+struct StubPatcher {
+  std::string machine;
+  std::string version;
+};
+
 // Raises AuthoringError unless `stub` is our stub patcher: a 32-bit Windows
 // GUI executable with the progress dialog and the string tables of the
 // eight languages, and no "DATA" resources yet.
-void CheckStubPatcher(const Bytes& stub);
+StubPatcher CheckStubPatcher(const Bytes& stub);
 
 // The stub with the patch's resources added, read back as a check of the
 // resource tree itself. Raises AuthoringError for a stub CheckStubPatcher
